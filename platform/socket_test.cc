@@ -1,0 +1,125 @@
+#include "platform/socket.h"
+
+#include <errno.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace vantry {
+namespace {
+
+using testing::StrEq;
+using testing::ThrowsMessage;
+
+TEST(SocketErrorTest, ErrnoMapsOntoWinsockCodes) {
+  struct Row {
+    int errno_value;
+    int code;
+  };
+  const Row rows[] = {
+      {ECONNREFUSED, 10061}, {ETIMEDOUT, 10060}, {ECONNRESET, 10054}, {EHOSTUNREACH, 10065},
+      {EADDRINUSE, 10048},   {ECONNABORTED, 10053}, {ENOBUFS, 10055},  {EPIPE, 10058},
+      {EINTR, 10004},        {ENOTSOCK, 10038},  {ENETUNREACH, 10051}, {EAGAIN, 10035},
+  };
+  for (const Row& row : rows) EXPECT_EQ(row.code, WinsockCodeFromErrno(row.errno_value));
+}
+
+TEST(SocketErrorTest, TextCarriesCodeAndDescription) {
+  struct Row {
+    int code;
+    const char* text;
+  };
+  const Row rows[] = {
+      {10061, "Socket Error # 10061\r\nConnection refused."},
+      {10035, "Socket Error # 10035\r\nOperation would block. "},
+      {10066, "Socket Error # 10066\r\nDirectory not empty"},
+      {11001, "Socket Error # 11001\r\nHost not found."},
+      {10054, "Socket Error # 10054\r\nConnection reset by peer."},
+      {12345, "Socket Error # 12345\r\n"},
+  };
+  for (const Row& row : rows) {
+    ESocketError error(row.code);
+    EXPECT_EQ(row.text, error.Message());
+    EXPECT_STREQ("ESocketError", error.ClassName());
+  }
+}
+
+TEST(SocketAddressTest, DottedAndResolved) {
+  EXPECT_TRUE(IsDottedIPv4("192.168.1.20"));
+  EXPECT_FALSE(IsDottedIPv4("localhost"));
+  EXPECT_FALSE(IsDottedIPv4("1.2.3"));
+  EXPECT_EQ("10.1.2.3", TryResolveIPv4("10.1.2.3"));
+  EXPECT_EQ("127.0.0.1", TryResolveIPv4("localhost"));
+  EXPECT_EQ(std::nullopt, TryResolveIPv4("no-such-host.invalid"));
+}
+
+// A listening socket on a free loopback port.
+Socket Listening() {
+  Socket s = Socket::Create();
+  s.Bind("127.0.0.1", 0);
+  s.Listen(15);
+  return s;
+}
+
+TEST(SocketTest, ExchangeAndOrderlyClose) {
+  Socket listener = Listening();
+  Socket client = Socket::Create();
+  client.Connect("127.0.0.1", listener.LocalPort());
+  ASSERT_TRUE(listener.WaitReadable(5000));
+  Socket server = listener.Accept();
+  EXPECT_EQ("127.0.0.1", server.PeerAddress());
+  EXPECT_EQ(client.LocalPort(), server.PeerPort());
+
+  EXPECT_EQ(3u, client.Send("abc", 3));
+  char buffer[8] = {};
+  EXPECT_EQ(3u, server.Receive(buffer, sizeof(buffer)));
+  EXPECT_STREQ("abc", buffer);
+  client.ShutdownSend();
+  EXPECT_EQ(0u, server.Receive(buffer, sizeof(buffer)));
+}
+
+TEST(SocketTest, ShutdownBothWakesBlockedReader) {
+  Socket listener = Listening();
+  Socket client = Socket::Create();
+  client.Connect("127.0.0.1", listener.LocalPort());
+  Socket server = listener.Accept();
+  std::thread reader([&] {
+    char c;
+    EXPECT_EQ(0u, server.Receive(&c, 1));
+  });
+  // The reader may or may not be blocked yet; either way it sees the shutdown.
+  server.ShutdownBoth();
+  reader.join();
+}
+
+TEST(SocketTest, PortInUseRefusesBind) {
+  Socket first = Listening();
+  Socket second = Socket::Create();
+  second.SetReuseAddress(true);
+  EXPECT_THAT([&] { second.Bind("127.0.0.1", first.LocalPort()); },
+              ThrowsMessage<ECouldNotBindSocket>(
+                  StrEq("Could not bind socket. Address and port are already in use.")));
+}
+
+TEST(SocketTest, ConnectToClosedPortIsRefused) {
+  int port;
+  {
+    Socket probe = Listening();
+    port = probe.LocalPort();
+  }
+  Socket client = Socket::Create();
+  EXPECT_THAT([&] { client.Connect("127.0.0.1", port); },
+              ThrowsMessage<ESocketError>(StrEq("Socket Error # 10061\r\nConnection refused.")));
+}
+
+TEST(SocketTest, ClosedSocketRefusesUse) {
+  Socket s = Socket::Create();
+  s.Close();
+  char c = 0;
+  EXPECT_THAT([&] { s.Receive(&c, 1); }, ThrowsMessage<EDisconnected>(StrEq("Disconnected.")));
+  EXPECT_THAT([&] { s.Send(&c, 1); }, ThrowsMessage<EDisconnected>(StrEq("Not Connected")));
+}
+
+}  // namespace
+}  // namespace vantry
