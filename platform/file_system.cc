@@ -1,0 +1,75 @@
+#include "platform/file_system.h"
+
+#include "platform/codepage.h"
+#include "platform/exception.h"
+#include "platform/os_error.h"
+
+namespace vantry {
+namespace {
+
+// Classic wildcard match with one backtracking point; both texts already upper-cased.
+bool WildcardMatch(std::string_view pattern, std::string_view name) {
+  size_t p = 0, n = 0;
+  size_t star = std::string_view::npos, star_n = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
+      ++p, ++n;
+    } else if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      star_n = n;
+    } else if (star != std::string_view::npos) {
+      p = star + 1;
+      n = ++star_n;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+}  // namespace
+
+bool MatchesFilePattern(std::string_view pattern, std::string_view name) {
+  std::string upper_pattern = AnsiUpperCase(pattern);
+  // "*.*" at the end stands for any rest, with or without a dot, as on Windows.
+  if (upper_pattern.size() >= 3 && upper_pattern.ends_with("*.*")) {
+    upper_pattern.resize(upper_pattern.size() - 2);
+  }
+  return WildcardMatch(upper_pattern, AnsiUpperCase(name));
+}
+
+bool FileSystem::TryDeleteFile(const std::string& path) {
+  try {
+    DeleteFile(path);
+    return true;
+  } catch (const EOSError&) {
+    return false;
+  }
+}
+
+bool FileSystem::TryCreateDirectory(const std::string& path) {
+  try {
+    CreateDirectory(path);
+    return true;
+  } catch (const EOSError&) {
+    return false;
+  }
+}
+
+std::string FileSystem::ReadWholeFile(const std::string& path) {
+  std::unique_ptr<File> file;
+  try {
+    file = OpenFile(path, FileAccess::kRead, FileShare::kRead, FileDisposition::kOpenExisting);
+  } catch (const EOSError& e) {
+    throw EFOpenError(
+        Format("Cannot open file \"%s\". %s", path, Win32ErrorText(e.ErrorCode())));
+  }
+  std::string content;
+  char buffer[65536];
+  while (int64_t n = file->Read(buffer, sizeof(buffer))) content.append(buffer, n);
+  file->Close();
+  return content;
+}
+
+}  // namespace vantry

@@ -1,0 +1,271 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "platform/codepage.h"
+#include "platform/file_posix.h"
+#include "platform/file_share.h"
+#include "platform/file_system.h"
+#include "platform/os_error.h"
+
+namespace vantry {
+namespace {
+
+FileEntry EntryFromStat(std::string name, const struct stat& st) {
+  FileEntry entry;
+  entry.name = std::move(name);
+  if (S_ISDIR(st.st_mode)) {
+    entry.attributes = kFileAttributeDirectory;
+  } else {
+    entry.attributes = kFileAttributeArchive;
+    entry.size = st.st_size;
+  }
+  if ((st.st_mode & S_IWUSR) == 0) entry.attributes |= kFileAttributeReadOnly;
+  entry.last_write = UnixToLocalDateTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+  return entry;
+}
+
+// stat that follows links, falling back to the link itself when it dangles.
+bool StatEntry(const std::string& host_path, struct stat* st) {
+  return ::stat(host_path.c_str(), st) == 0 || ::lstat(host_path.c_str(), st) == 0;
+}
+
+std::string LastComponent(const std::string& host_path) {
+  size_t slash = host_path.rfind('/');
+  return slash == std::string::npos ? host_path : host_path.substr(slash + 1);
+}
+
+void SyncDirectoryOf(const std::string& host_path) {
+  std::string dir = HostDirectoryOf(host_path);
+  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) RaiseErrno(errno, OsOperation::kOther, dir);
+  int result = ::fsync(fd);
+  int error = errno;
+  ::close(fd);
+  if (result != 0 && error != EINVAL) RaiseErrno(error);  // EINVAL: no sync for directories here
+}
+
+// Copies the data of `from` into `to` from their current positions to the end of `from`.
+void CopyData(int from, int to) {
+  for (;;) {
+    ssize_t n = RetryOnEintr(
+        [&] { return ::copy_file_range(from, nullptr, to, nullptr, size_t{1} << 30, 0); });
+    if (n == 0) return;
+    if (n > 0) continue;
+    if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+      RaiseErrno(errno);
+    }
+    break;  // the kernel cannot copy between these files: copy through a buffer
+  }
+  char buffer[1 << 16];
+  for (;;) {
+    ssize_t n = RetryOnEintr([&] { return ::read(from, buffer, sizeof(buffer)); });
+    if (n < 0) RaiseErrno(errno);
+    if (n == 0) return;
+    for (ssize_t done = 0; done < n;) {
+      ssize_t w = RetryOnEintr([&] { return ::write(to, buffer + done, n - done); });
+      if (w < 0) RaiseErrno(errno);
+      done += w;
+    }
+  }
+}
+
+// Copies a host file, replacing `to_host`; the copy gets the source's mode bits and times.
+// A copy that fails half way is removed.
+void CopyHostFile(const std::string& from_host, const std::string& to_host, bool sync) {
+  std::unique_ptr<PosixFile> source =
+      OpenHostFile(from_host, FileAccess::kRead, FileShare::kRead, FileDisposition::kOpenExisting);
+  std::unique_ptr<PosixFile> target =
+      OpenHostFile(to_host, FileAccess::kWrite, FileShare::kNone, FileDisposition::kCreateAlways);
+  try {
+    CopyData(source->fd(), target->fd());
+    struct stat st;
+    if (::fstat(source->fd(), &st) != 0) RaiseErrno(errno);
+    ::fchmod(target->fd(), st.st_mode & 07777);
+    struct timespec times[2] = {st.st_atim, st.st_mtim};
+    if (::futimens(target->fd(), times) != 0) RaiseErrno(errno);
+    if (sync) target->Flush();
+    target->Close();
+  } catch (...) {
+    target.reset();
+    ::unlink(to_host.c_str());
+    throw;
+  }
+}
+
+// Renames without ever replacing an existing target. File systems without RENAME_NOREPLACE
+// get link + unlink, which fails on an existing name just as atomically.
+int RenameNoReplace(const std::string& from_host, const std::string& to_host) {
+  if (::renameat2(AT_FDCWD, from_host.c_str(), AT_FDCWD, to_host.c_str(), RENAME_NOREPLACE) == 0) {
+    return 0;
+  }
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  struct stat st;
+  if (::lstat(from_host.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    // Directories cannot be linked; the check and the rename are not atomic here.
+    if (::lstat(to_host.c_str(), &st) == 0) return EEXIST;
+    return ::rename(from_host.c_str(), to_host.c_str()) == 0 ? 0 : errno;
+  }
+  if (::link(from_host.c_str(), to_host.c_str()) != 0) return errno;
+  if (::unlink(from_host.c_str()) != 0) {
+    int error = errno;
+    ::unlink(to_host.c_str());
+    return error;
+  }
+  return 0;
+}
+
+}  // namespace
+
+PosixFileSystem::PosixFileSystem(const DriveMap& drives) : drives_(drives) {}
+
+PosixFileSystem::PosixFileSystem(const DriveMap& drives, std::string host_current_dir)
+    : drives_(drives), host_current_dir_(std::move(host_current_dir)) {}
+
+std::string PosixFileSystem::HostPath(const std::string& path) const {
+  return ResolveHostPath(drives_, path, host_current_dir_);
+}
+
+void PosixFileSystem::CopyFile(const std::string& from, const std::string& to) {
+  CopyHostFile(HostPath(from), HostPath(to), false);
+}
+
+void PosixFileSystem::MoveFile(const std::string& from, const std::string& to, uint32_t flags) {
+  std::string from_host = HostPath(from);
+  std::string to_host = HostPath(to);
+  bool replace = (flags & kMoveFileReplaceExisting) != 0;
+  bool write_through = (flags & kMoveFileWriteThrough) != 0;
+  struct stat from_st, to_st;
+  if (::lstat(from_host.c_str(), &from_st) != 0) RaiseErrno(errno, OsOperation::kOther, from_host);
+  bool target_exists = ::lstat(to_host.c_str(), &to_st) == 0;
+  if (target_exists && replace && S_ISDIR(to_st.st_mode)) RaiseOSError(kErrorAccessDenied);
+  CheckNotOpenForData(from_host);
+  if (target_exists && replace) CheckNotOpenForData(to_host);
+
+  int error = replace ? (::rename(from_host.c_str(), to_host.c_str()) == 0 ? 0 : errno)
+                      : RenameNoReplace(from_host, to_host);
+  if (error == EXDEV && (flags & kMoveFileCopyAllowed) != 0 && !S_ISDIR(from_st.st_mode)) {
+    if (target_exists && !replace) RaiseOSError(kErrorAlreadyExists);
+    CopyHostFile(from_host, to_host, write_through);
+    if (::unlink(from_host.c_str()) != 0) RaiseErrno(errno, OsOperation::kOther, from_host);
+    error = 0;
+  }
+  if (error != 0) RaiseErrno(error, OsOperation::kRename, error == ENOENT ? to_host : from_host);
+  if (write_through) {
+    if (!S_ISDIR(from_st.st_mode)) {
+      int fd = ::open(to_host.c_str(), O_RDONLY | O_CLOEXEC);
+      if (fd < 0) RaiseErrno(errno, OsOperation::kOther, to_host);
+      int result = ::fsync(fd);
+      int sync_error = errno;
+      ::close(fd);
+      if (result != 0) RaiseErrno(sync_error);
+    }
+    SyncDirectoryOf(to_host);
+    if (HostDirectoryOf(from_host) != HostDirectoryOf(to_host)) SyncDirectoryOf(from_host);
+  }
+}
+
+void PosixFileSystem::DeleteFile(const std::string& path) {
+  std::string host = HostPath(path);
+  struct stat st;
+  if (::lstat(host.c_str(), &st) != 0) RaiseErrno(errno, OsOperation::kOther, host);
+  // Windows refuses to delete directories and read-only files with this call.
+  if (S_ISDIR(st.st_mode) || (!S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0)) {
+    RaiseOSError(kErrorAccessDenied);
+  }
+  CheckNotOpenForData(host);
+  if (::unlink(host.c_str()) != 0) RaiseErrno(errno, OsOperation::kOther, host);
+}
+
+void PosixFileSystem::CreateDirectory(const std::string& path) {
+  std::string host = HostPath(path);
+  if (::mkdir(host.c_str(), 0777) != 0) RaiseErrno(errno, OsOperation::kMakeDirectory, host);
+}
+
+void PosixFileSystem::RemoveDirectory(const std::string& path) {
+  std::string host = HostPath(path);
+  struct stat st;
+  if (::lstat(host.c_str(), &st) != 0) RaiseErrno(errno, OsOperation::kOther, host);
+  if (!S_ISDIR(st.st_mode)) RaiseOSError(kErrorDirectory);
+  if (::rmdir(host.c_str()) != 0) RaiseErrno(errno, OsOperation::kOther, host);
+}
+
+bool PosixFileSystem::FileExistsTest(const std::string& path) {
+  std::string host;
+  if (TryResolveHostPath(drives_, path, &host, host_current_dir_) != 0) return false;
+  struct stat st;
+  return StatEntry(host, &st) && !S_ISDIR(st.st_mode);
+}
+
+bool PosixFileSystem::DirectoryExists(const std::string& path) {
+  std::string host;
+  if (TryResolveHostPath(drives_, path, &host, host_current_dir_) != 0) return false;
+  struct stat st;
+  return ::stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::optional<FileEntry> PosixFileSystem::GetFileInfo(const std::string& path) {
+  std::string host;
+  if (TryResolveHostPath(drives_, path, &host, host_current_dir_) != 0) return std::nullopt;
+  struct stat st;
+  if (!StatEntry(host, &st)) return std::nullopt;
+  return EntryFromStat(Utf8ToAnsi(LastComponent(host)), st);
+}
+
+int64_t PosixFileSystem::GetFileSize(const std::string& path) {
+  return OpenFile(path, FileAccess::kNone, FileShare::kRead, FileDisposition::kOpenExisting)
+      ->Size();
+}
+
+int64_t PosixFileSystem::GetFreeBytesAvailable(const std::string& directory) {
+  std::string host = HostPath(directory);
+  struct stat st;
+  if (::stat(host.c_str(), &st) != 0) RaiseErrno(errno, OsOperation::kMakeDirectory, host);
+  if (!S_ISDIR(st.st_mode)) RaiseOSError(kErrorDirectory);
+  struct statvfs vfs;
+  if (RetryOnEintr([&] { return ::statvfs(host.c_str(), &vfs); }) != 0) RaiseErrno(errno);
+  return static_cast<int64_t>(vfs.f_bavail) * static_cast<int64_t>(vfs.f_frsize);
+}
+
+std::vector<FileEntry> PosixFileSystem::FindFiles(const std::string& pattern) {
+  size_t split = pattern.find_last_of("\\/:");
+  std::string directory = split == std::string::npos ? "." : pattern.substr(0, split + 1);
+  std::string mask = split == std::string::npos ? pattern : pattern.substr(split + 1);
+  if (directory.ends_with(':')) directory += '.';  // "C:*.bak": the current directory of C
+  std::vector<FileEntry> entries;
+  std::string host;
+  if (mask.empty() || TryResolveHostPath(drives_, directory, &host, host_current_dir_) != 0) {
+    return entries;
+  }
+  DIR* dir = ::opendir(host.c_str());
+  if (dir == nullptr) return entries;
+  int dir_fd = ::dirfd(dir);
+  while (struct dirent* d = ::readdir(dir)) {
+    std::string name = Utf8ToAnsi(d->d_name);
+    if (!MatchesFilePattern(mask, name)) continue;
+    struct stat st;
+    if (::fstatat(dir_fd, d->d_name, &st, 0) != 0 &&
+        ::fstatat(dir_fd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      continue;  // vanished while we looked
+    }
+    entries.push_back(EntryFromStat(std::move(name), st));
+  }
+  ::closedir(dir);
+  std::sort(entries.begin(), entries.end(), [](const FileEntry& a, const FileEntry& b) {
+    std::string ua = AnsiUpperCase(a.name), ub = AnsiUpperCase(b.name);
+    return ua != ub ? ua < ub : a.name < b.name;
+  });
+  return entries;
+}
+
+std::unique_ptr<File> PosixFileSystem::OpenFile(const std::string& path, FileAccess access,
+                                                FileShare share, FileDisposition disposition) {
+  return OpenHostFile(HostPath(path), access, share, disposition);
+}
+
+}  // namespace vantry
