@@ -1,0 +1,83 @@
+// vantryd: the Vantry service program. Without switches it runs the service in the foreground,
+// as systemd starts it; "INSTALL" and "UNINSTALL" register and remove the systemd unit.
+#include <memory>
+
+#include "host/windows_service.h"
+#include "platform/event_log.h"
+#include "platform/exception.h"
+#include "platform/file_system.h"
+#include "platform/service_host.h"
+
+namespace vantry {
+namespace {
+
+// With --verbose each handled control request leaves one line on stderr, so an operator (or a
+// test) sees which settings and which instance GUID a start or reload produced.
+ServiceHandlers HostHandlers(TWindowsService& host, bool verbose) {
+  auto report = [verbose](const std::string& text) {
+    if (verbose) WriteDiagnosticLine("vantryd: " + text);
+  };
+  return ServiceHandlers{
+      .start =
+          [&host, report] {
+            host.ServiceStart();
+            report("running; " + host.DescribeState());
+          },
+      .stop =
+          [&host, report] {
+            host.ServiceStop();
+            report("stopped");
+          },
+      .pause =
+          [&host, report] {
+            host.ServicePause();
+            report("paused; " + host.DescribeState());
+          },
+      .resume =
+          [&host, report] {
+            host.ServiceContinue();
+            report("running; " + host.DescribeState());
+          },
+  };
+}
+
+int RunHost(const ServiceRegistration& registration, const ServiceOptions& options) {
+  DriveMap drives;
+  PosixFileSystem file_system(drives);
+  SystemClock clock;
+  auto host = std::make_unique<TWindowsService>(THostOptions{options.home_dir, options.port},
+                                                drives, file_system, clock);
+  SetWindowsService(host.get());
+  int exit_code = RunService(registration, HostHandlers(*host, options.verbose),
+                             &host->CleanUpTimer());
+  SetWindowsService(nullptr);
+  return exit_code;
+}
+
+}  // namespace
+}  // namespace vantry
+
+int main(int argc, char** argv) {
+  using vantry::ServiceCommandLine;
+  const vantry::ServiceRegistration registration{vantry::kServiceName,
+                                                 vantry::kServiceDisplayName};
+  int exit_code = 0;
+  std::optional<ServiceCommandLine> command =
+      vantry::ParseServiceCommandLine(argc, argv, &exit_code);
+  if (!command) return exit_code;
+  switch (command->action) {
+    case ServiceCommandLine::Action::kInstall:
+      return vantry::InstallService(registration, *command);
+    case ServiceCommandLine::Action::kUninstall:
+      return vantry::UninstallService(registration, *command);
+    case ServiceCommandLine::Action::kRun:
+      break;
+  }
+  try {
+    return vantry::RunHost(registration, command->options);
+  } catch (const std::exception& e) {
+    vantry::WriteEventLogError(registration.name,
+                               vantry::Format("Service failed on execute: %s", e.what()));
+    return 1;
+  }
+}

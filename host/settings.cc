@@ -1,0 +1,76 @@
+#include "host/settings.h"
+
+#include "host/string_lists.h"
+#include "platform/exception.h"
+
+namespace vantry {
+
+namespace {
+
+constexpr char kVantry[] = "Vantry";
+constexpr char kMigration[] = "Migration";
+
+// An empty base stays empty, so the defaults become bare names ("DefaultBackup").
+std::string NormalizeBase(std::string base) {
+  if (!base.empty() && base.back() != '\\') base += '\\';
+  return base;
+}
+
+}  // namespace
+
+TSettingsRead ParseSettings(const IniFile& ini, std::string_view executable_dir) {
+  TSettingsRead read;
+  THostSettings& s = read.settings;
+  // The order is the one the settings have always been read in; OtherTargetServers must come
+  // before MigrationTargetServer, whose default it supplies.
+  const std::string base =
+      NormalizeBase(ini.ReadString(kVantry, "BaseDefaultDirectory", executable_dir));
+  s.DefaultBackupPath = ini.ReadString(kVantry, "DefaultBackupPath", base + "DefaultBackup");
+  s.DefaultDatabasePath = ini.ReadString(kVantry, "DefaultDatabasePath", base + "DefaultDatabase");
+  s.AllowedBackups = ini.ReadInteger(kVantry, "AllowedBackups", 1);
+  s.MaxBackupTimeMinutes = ini.ReadInteger(kVantry, "MaxBackupTimeMinutes", 60);
+  read.other_target_servers = ini.ReadCommaList(kVantry, "OtherTargetServers");
+  s.AlternateBackupPath =
+      ini.ReadString(kVantry, "AlternateBackupPath", base + "DefaultAlternateBackupPath");
+  s.AlternateRestorePath =
+      ini.ReadString(kVantry, "AlternateRestorePath", base + "DefaultAlternateRestorePath");
+  s.FBIsClassic = ini.ReadBool(kVantry, "FBIsClassic", true);
+  s.BackupPeriodStartHour = ini.ReadInteger(kVantry, "BackupPeriodStartHour", 23);
+  s.BackupPeriodEndHour = ini.ReadInteger(kVantry, "BackupPeriodEndHour", 5);
+  s.MigrationTargetServer = ini.ReadString(
+      kMigration, "MigrationTargetServer",
+      read.other_target_servers.empty() ? std::string() : read.other_target_servers.front());
+  s.MigrateAllDatabases = ini.ReadBool(kMigration, "MigrateAllDatabases", false);
+  s.MigrateUsingClone = ini.ReadBool(kMigration, "MigrateUsingClone", false);
+  s.DefaultDeleteStrategy = UpperCase(ini.ReadString(kVantry, "DefaultDeleteStrategy", "Careful"));
+  return read;
+}
+
+DriveMap::Roots ParseDriveRoots(const IniFile& ini) {
+  DriveMap::Roots roots;
+  for (const auto& [key, value] : ini.ReadSection("Drives")) {
+    bool letter = key.size() == 1 && key[0] >= 'A' && key[0] <= 'Z';
+    if (letter && value.starts_with('/')) roots[key[0]] = value;
+  }
+  return roots;
+}
+
+std::string DescribeSettings(const TSettingsRead& read) {
+  const THostSettings& s = read.settings;
+  std::string servers;
+  for (const std::string& server : read.other_target_servers) {
+    servers += (servers.empty() ? "" : ",") + server;
+  }
+  return Format(
+      "DefaultBackupPath=%s; DefaultDatabasePath=%s; AllowedBackups=%d; "
+      "MaxBackupTimeMinutes=%d; OtherTargetServers=%s; AlternateBackupPath=%s; "
+      "AlternateRestorePath=%s; FBIsClassic=%d; BackupPeriodStartHour=%d; "
+      "BackupPeriodEndHour=%d; MigrationTargetServer=%s; MigrateAllDatabases=%d; "
+      "MigrateUsingClone=%d; DefaultDeleteStrategy=%s",
+      s.DefaultBackupPath, s.DefaultDatabasePath, s.AllowedBackups, s.MaxBackupTimeMinutes,
+      servers, s.AlternateBackupPath, s.AlternateRestorePath, s.FBIsClassic ? 1 : 0,
+      s.BackupPeriodStartHour, s.BackupPeriodEndHour, s.MigrationTargetServer,
+      s.MigrateAllDatabases ? 1 : 0, s.MigrateUsingClone ? 1 : 0, s.DefaultDeleteStrategy);
+}
+
+}  // namespace vantry

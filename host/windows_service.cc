@@ -1,0 +1,164 @@
+#include "host/windows_service.h"
+
+#include <atomic>
+
+#include "platform/exception.h"
+#include "platform/identity.h"
+
+namespace vantry {
+
+namespace {
+
+std::atomic<TWindowsService*> g_windows_service{nullptr};
+
+using Lock = std::lock_guard<std::recursive_mutex>;
+
+}  // namespace
+
+TWindowsService* GetWindowsService() { return g_windows_service.load(); }
+void SetWindowsService(TWindowsService* host) { g_windows_service.store(host); }
+
+TWindowsService::TWindowsService(THostOptions options, DriveMap& drives, FileSystem& file_system,
+                                 const Clock& clock)
+    : options_(std::move(options)), drives_(drives), file_system_(file_system), clock_(clock) {
+  executable_dir_ = HostToWindowsDirectory(drives_, options_.home_dir).value_or("");
+  timCleanUp_.on_timer = [this] { timCleanUpTimer(); };
+  ServiceCreate();
+}
+
+TWindowsService::~TWindowsService() { timCleanUp_.on_timer = nullptr; }
+
+void TWindowsService::ServiceCreate() {
+  // The remote-call server (message component "ROMessage", TCP server "ROServer" on
+  // options_.port, the connect hook) is created and wired here once it exists; it stays
+  // inactive until the end of ServiceStart.
+}
+
+void TWindowsService::ServiceStart() {
+  {
+    // The lock lives as long as the host; the lists start empty with every start.
+    Lock lock(lock_);
+    allowed_source_ips_.Clear();
+    other_target_servers_.clear();
+    backup_permissions_.Clear();
+    instance_guid_ = GuidToString(NewGuid());
+  }
+  LoadAllowedSourceIPs();
+  ReadSettings();
+  timCleanUp_.SetInterval(kCleanUpIntervalMs);
+  timCleanUp_.SetEnabled(true);
+  SetServerActive(true);
+}
+
+void TWindowsService::ServiceStop() {
+  SetServerActive(false);
+  timCleanUp_.SetEnabled(false);
+  Lock lock(lock_);
+  other_target_servers_.clear();
+  allowed_source_ips_.Clear();
+  backup_permissions_.Clear();  // every permission is forgotten
+}
+
+void TWindowsService::ServicePause() {
+  // Only the expiry of permissions pauses; remote calls are still served.
+  timCleanUp_.SetEnabled(false);
+}
+
+void TWindowsService::ServiceContinue() {
+  LoadAllowedSourceIPs();
+  ReadSettings();
+  timCleanUp_.SetInterval(kCleanUpIntervalMs);
+  timCleanUp_.SetEnabled(true);
+}
+
+void TWindowsService::timCleanUpTimer() { ExpireBackupPermissions(); }
+
+void TWindowsService::SetServerActive(bool active) {}
+
+void TWindowsService::ExpireBackupPermissions() {}
+
+void TWindowsService::LoadAllowedSourceIPs() {
+  Lock lock(lock_);
+  allowed_source_ips_.Clear();
+}
+
+void TWindowsService::ReadSettings() {
+  Lock lock(lock_);
+  IniFile ini;
+  const std::string path = executable_dir_ + kSettingsFileName;
+  if (!executable_dir_.empty() && file_system_.FileExistsTest(path)) {
+    ini = IniFile::Parse(file_system_.ReadWholeFile(path));
+  }
+  // The base directory is shown to callers through the drive map just read, so it must reach
+  // the home directory; refusing here keeps the service able to find its own settings.
+  DriveMap::Roots roots = ParseDriveRoots(ini);
+  std::optional<std::string> executable_dir =
+      HostToWindowsDirectory(DriveMap(roots), options_.home_dir);
+  if (!executable_dir) {
+    throw Exception(Format("No drive reaches the home directory \"%s\"", options_.home_dir));
+  }
+  TSettingsRead read = ParseSettings(ini, *executable_dir);
+  drives_.Replace(roots);
+  executable_dir_ = *executable_dir;
+  settings_ = std::move(read.settings);
+  other_target_servers_ = std::move(read.other_target_servers);
+}
+
+THostSettings TWindowsService::GetSettings() const {
+  Lock lock(lock_);
+  return settings_;
+}
+
+#define VANTRY_HOST_GETTER(Type, Name) \
+  Type TWindowsService::Get##Name() const { \
+    Lock lock(lock_);                        \
+    return settings_.Name;                   \
+  }
+VANTRY_HOST_GETTER(std::string, DefaultBackupPath)
+VANTRY_HOST_GETTER(std::string, DefaultDatabasePath)
+VANTRY_HOST_GETTER(int32_t, AllowedBackups)
+VANTRY_HOST_GETTER(int32_t, MaxBackupTimeMinutes)
+VANTRY_HOST_GETTER(std::string, AlternateBackupPath)
+VANTRY_HOST_GETTER(std::string, AlternateRestorePath)
+VANTRY_HOST_GETTER(bool, FBIsClassic)
+VANTRY_HOST_GETTER(int32_t, BackupPeriodStartHour)
+VANTRY_HOST_GETTER(int32_t, BackupPeriodEndHour)
+VANTRY_HOST_GETTER(std::string, MigrationTargetServer)
+VANTRY_HOST_GETTER(bool, MigrateAllDatabases)
+VANTRY_HOST_GETTER(bool, MigrateUsingClone)
+VANTRY_HOST_GETTER(std::string, DefaultDeleteStrategy)
+#undef VANTRY_HOST_GETTER
+
+void TWindowsService::GetOtherTargetServers(std::vector<std::string>& servers) const {
+  Lock lock(lock_);
+  servers = other_target_servers_;
+}
+
+void TWindowsService::GetInstanceIdentifier(std::string& computer_name, std::string& guid) const {
+  Lock lock(lock_);
+  computer_name = ComputerName();
+  guid = instance_guid_;
+}
+
+std::string TWindowsService::GetExecutableDirectory() const {
+  Lock lock(lock_);
+  return executable_dir_;
+}
+
+std::vector<std::string> TWindowsService::GetAllowedSourceIPs() const {
+  Lock lock(lock_);
+  return allowed_source_ips_.Items();
+}
+
+size_t TWindowsService::GetBackupPermissionCount() const {
+  Lock lock(lock_);
+  return backup_permissions_.Count();
+}
+
+std::string TWindowsService::DescribeState() const {
+  Lock lock(lock_);
+  return Format("instance %s; home %s; %s", instance_guid_, executable_dir_,
+                DescribeSettings({settings_, other_target_servers_}));
+}
+
+}  // namespace vantry
