@@ -1,0 +1,229 @@
+#include "host/windows_service.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <future>
+
+#include "platform/exception.h"
+#include "platform/identity.h"
+#include "platform/temp_dir.h"
+
+namespace vantry {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
+
+// Records, for every file opened, whether the host lock was held by the opening thread (another
+// thread then cannot take it).
+class LockCheckingFileSystem : public PosixFileSystem {
+ public:
+  using PosixFileSystem::PosixFileSystem;
+  std::unique_ptr<File> OpenFile(const std::string& path, FileAccess access, FileShare share,
+                                 FileDisposition disposition) override {
+    if (host_lock != nullptr) {
+      bool free = std::async(std::launch::async, [this] {
+                    bool taken = host_lock->try_lock();
+                    if (taken) host_lock->unlock();
+                    return taken;
+                  }).get();
+      opened_under_lock.push_back(!free);
+    }
+    return PosixFileSystem::OpenFile(path, access, share, disposition);
+  }
+  std::recursive_mutex* host_lock = nullptr;
+  std::vector<bool> opened_under_lock;
+};
+
+class WindowsServiceTest : public ::testing::Test {
+ protected:
+  WindowsServiceTest()
+      : file_system_(drives_),
+        clock_(45000.5),
+        host_(THostOptions{home_.path()}, drives_, file_system_, clock_) {}
+
+  // The home directory as callers see it: "Z:\tmp\vantry-XXXXXX\".
+  std::string ExecutableDir() const {
+    std::string dir = "Z:" + home_.path() + "\\";
+    for (char& c : dir) c = c == '/' ? '\\' : c;
+    return dir;
+  }
+  void WriteIni(const std::string& text) {
+    std::ofstream(home_.path() + "/Vantry.ini", std::ios::binary) << text;
+  }
+  // Opens Vantry.ini sharing nothing, as another program holding it exclusively would.
+  std::unique_ptr<File> HoldIniExclusively() {
+    return file_system_.OpenFile(ExecutableDir() + "Vantry.ini", FileAccess::kRead,
+                                 FileShare::kNone, FileDisposition::kOpenExisting);
+  }
+  std::string HeldIniMessage() {
+    return "Cannot open file \"" + ExecutableDir() +
+           "Vantry.ini\". The process cannot access the file because it is being used by "
+           "another process.";
+  }
+  std::string Guid() {
+    std::string computer, guid;
+    host_.GetInstanceIdentifier(computer, guid);
+    return guid;
+  }
+  std::vector<std::string> OtherTargetServers() {
+    std::vector<std::string> servers = {"stale"};
+    host_.GetOtherTargetServers(servers);
+    return servers;
+  }
+
+  TempDir home_;
+  DriveMap drives_;
+  LockCheckingFileSystem file_system_;
+  FixedClock clock_;
+  TWindowsService host_;
+};
+
+TEST_F(WindowsServiceTest, StartWithoutIniServesDefaultsBelowTheHomeDirectory) {
+  host_.ServiceStart();
+  EXPECT_EQ(host_.GetExecutableDirectory(), ExecutableDir());
+  EXPECT_EQ(host_.GetDefaultBackupPath(), ExecutableDir() + "DefaultBackup");
+  EXPECT_EQ(host_.GetAlternateRestorePath(), ExecutableDir() + "DefaultAlternateRestorePath");
+  EXPECT_EQ(host_.GetAllowedBackups(), 1);
+  EXPECT_EQ(host_.GetDefaultDeleteStrategy(), "CAREFUL");
+  EXPECT_THAT(OtherTargetServers(), IsEmpty());
+  EXPECT_TRUE(host_.CleanUpTimer().Enabled());
+  EXPECT_EQ(host_.CleanUpTimer().Interval(), 20000);
+}
+
+TEST_F(WindowsServiceTest, TimerIsCreatedDisabledAndOnlyPauseAndStopSwitchItOff) {
+  EXPECT_FALSE(host_.CleanUpTimer().Enabled());
+  host_.ServiceStart();
+  host_.ServicePause();
+  EXPECT_FALSE(host_.CleanUpTimer().Enabled());
+  host_.ServiceContinue();
+  EXPECT_TRUE(host_.CleanUpTimer().Enabled());
+  host_.ServiceStop();
+  EXPECT_FALSE(host_.CleanUpTimer().Enabled());
+}
+
+TEST_F(WindowsServiceTest, GuidIsNewWithEachStartAndKeptByContinue) {
+  host_.ServiceStart();
+  std::string first = Guid();
+  ASSERT_EQ(first.size(), 38u);
+  ASSERT_TRUE(TryStringToGuid(first).has_value());
+  EXPECT_EQ(first, GuidToString(*TryStringToGuid(first)));  // upper case, registry form
+  host_.ServicePause();
+  host_.ServiceContinue();
+  EXPECT_EQ(Guid(), first);
+  host_.ServiceStop();
+  host_.ServiceStart();
+  EXPECT_NE(Guid(), first);
+}
+
+TEST_F(WindowsServiceTest, InstanceIdentifierCarriesTheComputerName) {
+  host_.ServiceStart();
+  std::string computer, guid;
+  host_.GetInstanceIdentifier(computer, guid);
+  EXPECT_EQ(computer, ComputerName());
+  EXPECT_EQ(guid.size(), 38u);
+}
+
+TEST_F(WindowsServiceTest, ContinueRereadsTheSettingsFile) {
+  WriteIni("[Vantry]\nAllowedBackups=2\nOtherTargetServers=A,B\n");
+  host_.ServiceStart();
+  EXPECT_EQ(host_.GetAllowedBackups(), 2);
+  EXPECT_EQ(host_.GetMigrationTargetServer(), "A");
+  WriteIni("[vantry]\nallowedbackups=5\nothertargetservers=C\n");
+  host_.ServiceContinue();
+  EXPECT_EQ(host_.GetAllowedBackups(), 5);
+  EXPECT_THAT(OtherTargetServers(), ElementsAre("C"));
+  EXPECT_EQ(host_.GetMigrationTargetServer(), "C");
+}
+
+TEST_F(WindowsServiceTest, StopForgetsTheListsAndStartBeginsEmpty) {
+  WriteIni("[Vantry]\nOtherTargetServers=A,B\n");
+  host_.ServiceStart();
+  host_.ServiceStop();
+  EXPECT_THAT(OtherTargetServers(), IsEmpty());
+  EXPECT_THAT(host_.GetAllowedSourceIPs(), IsEmpty());
+  EXPECT_EQ(host_.GetBackupPermissionCount(), 0u);
+  host_.ServiceStart();
+  EXPECT_THAT(OtherTargetServers(), ElementsAre("A", "B"));
+}
+
+TEST_F(WindowsServiceTest, UnreadableIniFailsStartBeforeTheTimerIsSwitchedOn) {
+  WriteIni("[Vantry]\nAllowedBackups=2\n");
+  std::unique_ptr<File> held = HoldIniExclusively();
+  EXPECT_THAT([&] { host_.ServiceStart(); }, ThrowsMessage<EFOpenError>(StrEq(HeldIniMessage())));
+  EXPECT_FALSE(host_.CleanUpTimer().Enabled());
+  EXPECT_EQ(host_.GetAllowedBackups(), 1);
+}
+
+TEST_F(WindowsServiceTest, FailedContinueLeavesSettingsAndPauseAsTheyWere) {
+  WriteIni("[Vantry]\nAllowedBackups=2\n");
+  host_.ServiceStart();
+  host_.ServicePause();
+  WriteIni("[Vantry]\nAllowedBackups=7\n");
+  std::unique_ptr<File> held = HoldIniExclusively();
+  EXPECT_THAT([&] { host_.ServiceContinue(); },
+              ThrowsMessage<EFOpenError>(StrEq(HeldIniMessage())));
+  EXPECT_EQ(host_.GetAllowedBackups(), 2);
+  EXPECT_FALSE(host_.CleanUpTimer().Enabled());
+  held.reset();
+  host_.ServiceContinue();
+  EXPECT_EQ(host_.GetAllowedBackups(), 7);
+}
+
+TEST_F(WindowsServiceTest, SettingsFileIsReadUnderTheHostLock) {
+  WriteIni("[Vantry]\nAllowedBackups=2\n");
+  file_system_.host_lock = &host_.HostLock();
+  host_.ServiceStart();
+  EXPECT_THAT(file_system_.opened_under_lock, ElementsAre(true));
+}
+
+TEST_F(WindowsServiceTest, GettersTakeTheLockReentrantly) {
+  host_.ServiceStart();
+  std::lock_guard<std::recursive_mutex> lock(host_.HostLock());
+  EXPECT_EQ(host_.GetAllowedBackups(), 1);
+  host_.ReadSettings();
+}
+
+TEST_F(WindowsServiceTest, DrivesSectionReplacesTheDriveMapAndTheBaseDirectory) {
+  WriteIni("[Drives]\nh=" + home_.path() + "\nD=/srv/firebird\n");
+  host_.ServiceStart();
+  EXPECT_EQ(drives_.Root('H'), home_.path());
+  EXPECT_EQ(drives_.Root('d'), "/srv/firebird");
+  EXPECT_EQ(drives_.Root('Z'), "/");
+  EXPECT_EQ(host_.GetExecutableDirectory(), "H:\\");
+  EXPECT_EQ(host_.GetDefaultBackupPath(), "H:\\DefaultBackup");
+  WriteIni("[Vantry]\nAllowedBackups=3\n");  // read back through H:
+  host_.ServiceContinue();
+  EXPECT_EQ(host_.GetAllowedBackups(), 3);
+  EXPECT_EQ(drives_.Root('H'), std::nullopt);
+  EXPECT_EQ(host_.GetExecutableDirectory(), ExecutableDir());
+}
+
+TEST_F(WindowsServiceTest, DrivesThatCannotReachTheHomeAreRefused) {
+  WriteIni("[Vantry]\nAllowedBackups=2\n");
+  host_.ServiceStart();
+  WriteIni("[Vantry]\nAllowedBackups=9\n[Drives]\nZ=/nonexistent-root\n");
+  EXPECT_THAT([&] { host_.ServiceContinue(); },
+              ThrowsMessage<Exception>(
+                  StrEq("No drive reaches the home directory \"" + home_.path() + "\"")));
+  EXPECT_EQ(drives_.Root('Z'), "/");
+  EXPECT_EQ(host_.GetAllowedBackups(), 2);
+}
+
+TEST(WindowsServiceReferenceTest, HoldsTheHostItIsGiven) {
+  DriveMap drives;
+  PosixFileSystem file_system(drives);
+  FixedClock clock(0);
+  TWindowsService host(THostOptions{"/"}, drives, file_system, clock);
+  EXPECT_EQ(GetWindowsService(), nullptr);
+  SetWindowsService(&host);
+  EXPECT_EQ(GetWindowsService(), &host);
+  SetWindowsService(nullptr);
+}
+
+}  // namespace
+}  // namespace vantry
