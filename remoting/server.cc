@@ -1,10 +1,24 @@
 #include "remoting/server.h"
 
 #include "remoting/dispatch.h"
+#include "remoting/ro_exception.h"
 
 namespace vantry {
+namespace {
 
-TROServer::TROServer() : dispatchers_(std::make_unique<TROMessageDispatchers>()) {}
+// Calls a stream hook with `stream` rewound before and after.
+void CallStreamHook(const std::function<void(TROBinaryMemoryStream&)>& hook,
+                    TROBinaryMemoryStream& stream) {
+  if (!hook) return;
+  stream.Rewind();
+  hook(stream);
+  stream.Rewind();
+}
+
+}  // namespace
+
+TROServer::TROServer(std::string class_name)
+    : dispatchers_(std::make_unique<TROMessageDispatchers>(std::move(class_name))) {}
 
 TROServer::~TROServer() = default;
 
@@ -21,15 +35,39 @@ void TROServer::SetActive(bool active) {
   }
 }
 
-// PLACEHOLDER until server dispatch lands: answers every request with the raw text of the
-// missing-dispatcher error.
 bool TROServer::DispatchRequest(IROTransport& transport, TROBinaryMemoryStream& request,
                                 TROBinaryMemoryStream& response) {
-  response.Write(std::string_view(
-      "Cannot find message dispatcher. Maybe there is no message component configured for the "
-      "requested path?"));
+  bool result = false;
+  try {
+    const TROMessageDispatcher* dispatcher = dispatchers_->FindEnabled();
+    if (dispatcher == nullptr) {
+      throw EROException(
+          "Cannot find message dispatcher. Maybe there is no message component configured for "
+          "the requested path?");
+    }
+    CallStreamHook(on_read_from_stream, request);
+    TROResponseOptions options = 0;
+    result = dispatcher->ProcessMessage(transport, request, response, serve_contract, options);
+    CallStreamHook(on_write_to_stream, response);
+  } catch (...) {
+    result = false;
+    std::string text = "Unhandled exception";
+    try {
+      throw;
+    } catch (const std::exception& error) {
+      if (*error.what() != '\0') text = error.what();
+    } catch (...) {
+    }
+    response.Clear();
+    response.Write(text);
+    try {
+      CallStreamHook(on_write_to_stream, response);
+    } catch (...) {
+      // The raw error text stands.
+    }
+  }
   response.Rewind();
-  return false;
+  return result;
 }
 
 }  // namespace vantry

@@ -8,6 +8,8 @@
 #pragma once
 
 #include <functional>
+#include <memory>
+#include <string>
 
 #include "remoting/binary_stream.h"
 #include "remoting/transport.h"
@@ -18,7 +20,8 @@ class TROMessageDispatchers;  // remoting/dispatch.h
 
 class TROServer {
  public:
-  TROServer();
+  // `class_name` names the server type in configuration errors ("TROTCPServer").
+  explicit TROServer(std::string class_name = "TROServer");
   TROServer(const TROServer&) = delete;
   TROServer& operator=(const TROServer&) = delete;
   // Derived transports must switch themselves off in their own destructor (SetActive(false)).
@@ -36,7 +39,9 @@ class TROServer {
 
   // The dispatch entry: `request` at position 0 holds the whole request payload, `response` is
   // empty. On return `response` holds the complete response, rewound to 0. Never throws.
-  // Returns true when a call, metadata request, probe or poll was answered.
+  // Returns true when a call, metadata request, probe or poll was answered. Errors of a request
+  // are answered with an error message; errors around the dispatcher (no enabled dispatcher,
+  // the stream hooks) with their bare text.
   virtual bool DispatchRequest(IROTransport& transport, TROBinaryMemoryStream& request,
                                TROBinaryMemoryStream& response);
 
@@ -52,8 +57,6 @@ class TROServer {
   // The transport's start and stop steps.
   virtual void IntSetActive(bool active) = 0;
   virtual bool IntGetActive() const = 0;
-  // The class name used in "%s servers only support one dispatcher".
-  virtual const char* ServerClassName() const { return "TROServer"; }
 
  private:
   std::unique_ptr<TROMessageDispatchers> dispatchers_;

@@ -1,0 +1,69 @@
+#include "remoting/class_factory.h"
+
+#include <algorithm>
+#include <shared_mutex>
+
+#include "remoting/ascii_text.h"
+#include "remoting/ro_exception.h"
+
+namespace vantry {
+namespace {
+
+// The registry: factories in registration order, not owned (each removes itself).
+struct Registry {
+  std::shared_mutex mutex;
+  std::vector<TROClassFactory*> factories;  // GUARDED_BY(mutex)
+};
+
+Registry& TheRegistry() {
+  static Registry* registry = new Registry;  // never destroyed: factories may outlive statics
+  return *registry;
+}
+
+}  // namespace
+
+TROClassFactory::TROClassFactory(std::string interface_name, Creator creator,
+                                 InvokerCreator invoker_creator)
+    : interface_name_(std::move(interface_name)),
+      creator_(std::move(creator)),
+      invoker_creator_(std::move(invoker_creator)) {
+  Registry& registry = TheRegistry();
+  std::unique_lock lock(registry.mutex);
+  registry.factories.push_back(this);
+}
+
+TROClassFactory::~TROClassFactory() {
+  Registry& registry = TheRegistry();
+  std::unique_lock lock(registry.mutex);
+  std::erase(registry.factories, this);
+}
+
+std::shared_ptr<TRORemotable> TROClassFactory::CreateInstance(const Guid& client_id) {
+  return creator_();
+}
+
+void TROClassFactory::ReleaseInstance(const Guid& client_id,
+                                      std::shared_ptr<TRORemotable>& instance) {
+  instance.reset();
+}
+
+TROInvoker& TROClassFactory::GetInvoker() {
+  std::call_once(invoker_once_, [this] { invoker_ = invoker_creator_(); });
+  return *invoker_;
+}
+
+IROClassFactory& LookupClassFactory(std::string_view interface_name) {
+  Registry& registry = TheRegistry();
+  std::shared_lock lock(registry.mutex);
+  for (TROClassFactory* factory : registry.factories) {
+    if (AsciiSameText(factory->GetInterfaceName(), interface_name)) return *factory;
+  }
+  for (TROClassFactory* factory : registry.factories) {
+    for (const std::string& name : factory->alternative_names) {
+      if (AsciiSameText(name, interface_name)) return *factory;
+    }
+  }
+  throw EROException(Format("Class factory for interface %s not found", interface_name));
+}
+
+}  // namespace vantry
