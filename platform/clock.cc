@@ -1,7 +1,5 @@
 #include "platform/clock.h"
 
-#include <time.h>
-
 #include <cmath>
 
 namespace vantry {
@@ -66,30 +64,6 @@ DateTimeParts DecodeDateTime(TDateTime value) {
   return parts;
 }
 
-TDateTime UnixToLocalDateTime(int64_t unix_seconds, int32_t nanoseconds) {
-  time_t seconds = static_cast<time_t>(unix_seconds);
-  struct tm local;
-  if (::localtime_r(&seconds, &local) == nullptr) return 0;
-  DateTimeParts parts{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                      local.tm_hour,        local.tm_min,       local.tm_sec, 0};
-  TDateTime whole = EncodeDateTime(parts);
-  double fraction = nanoseconds / 1e9 / 86400.0;
-  return whole >= 0 ? whole + fraction : whole - fraction;
-}
-
-int64_t LocalDateTimeToUnix(TDateTime value) {
-  DateTimeParts parts = DecodeDateTime(value);
-  struct tm local = {};
-  local.tm_year = parts.year - 1900;
-  local.tm_mon = parts.month - 1;
-  local.tm_mday = parts.day;
-  local.tm_hour = parts.hour;
-  local.tm_min = parts.minute;
-  local.tm_sec = parts.second;
-  local.tm_isdst = -1;
-  return static_cast<int64_t>(::mktime(&local));
-}
-
 std::optional<uint32_t> DateTimeToDosDateTime(TDateTime value) {
   DateTimeParts p = DecodeDateTime(value);
   if (p.year < 1980 || p.year > 2107) return std::nullopt;
@@ -109,12 +83,6 @@ TDateTime DosDateTimeToDateTime(uint32_t dos_date_time) {
   p.minute = static_cast<int>((time >> 5) & 0x3F);
   p.second = static_cast<int>((time & 0x1F) * 2);
   return EncodeDateTime(p);
-}
-
-TDateTime SystemClock::Now() const {
-  struct timespec now;
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  return UnixToLocalDateTime(now.tv_sec, static_cast<int32_t>(now.tv_nsec));
 }
 
 }  // namespace vantry

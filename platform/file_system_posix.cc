@@ -30,6 +30,18 @@ FileEntry EntryFromStat(std::string name, const struct stat& st) {
   return entry;
 }
 
+// The order a Windows file system delivers: by upper-cased name.
+void SortByUpperCaseName(std::vector<FileEntry>* entries) {
+  std::vector<std::pair<std::string, FileEntry>> keyed;
+  keyed.reserve(entries->size());
+  for (FileEntry& e : *entries) keyed.emplace_back(AnsiUpperCase(e.name), std::move(e));
+  std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
+    return a.first != b.first ? a.first < b.first : a.second.name < b.second.name;
+  });
+  entries->clear();
+  for (auto& [key, e] : keyed) entries->push_back(std::move(e));
+}
+
 // stat that follows links, falling back to the link itself when it dangles.
 bool StatEntry(const std::string& host_path, struct stat* st) {
   return ::stat(host_path.c_str(), st) == 0 || ::lstat(host_path.c_str(), st) == 0;
@@ -120,6 +132,20 @@ int RenameNoReplace(const std::string& from_host, const std::string& to_host) {
   return 0;
 }
 
+// Writes a finished move through to the disk: the file's data and both directories' entries.
+void SyncMove(const std::string& from_host, const std::string& to_host, bool is_directory) {
+  if (!is_directory) {
+    int fd = ::open(to_host.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) RaiseErrno(errno, OsOperation::kOther, to_host);
+    int result = ::fsync(fd);
+    int error = errno;
+    ::close(fd);
+    if (result != 0) RaiseErrno(error);
+  }
+  SyncDirectoryOf(to_host);
+  if (HostDirectoryOf(from_host) != HostDirectoryOf(to_host)) SyncDirectoryOf(from_host);
+}
+
 }  // namespace
 
 PosixFileSystem::PosixFileSystem(const DriveMap& drives) : drives_(drives) {}
@@ -139,7 +165,6 @@ void PosixFileSystem::MoveFile(const std::string& from, const std::string& to, u
   std::string from_host = HostPath(from);
   std::string to_host = HostPath(to);
   bool replace = (flags & kMoveFileReplaceExisting) != 0;
-  bool write_through = (flags & kMoveFileWriteThrough) != 0;
   struct stat from_st, to_st;
   if (::lstat(from_host.c_str(), &from_st) != 0) RaiseErrno(errno, OsOperation::kOther, from_host);
   bool target_exists = ::lstat(to_host.c_str(), &to_st) == 0;
@@ -150,24 +175,14 @@ void PosixFileSystem::MoveFile(const std::string& from, const std::string& to, u
   int error = replace ? (::rename(from_host.c_str(), to_host.c_str()) == 0 ? 0 : errno)
                       : RenameNoReplace(from_host, to_host);
   if (error == EXDEV && (flags & kMoveFileCopyAllowed) != 0 && !S_ISDIR(from_st.st_mode)) {
+    // Another file system: copy and delete, as Windows does when it may copy.
     if (target_exists && !replace) RaiseOSError(kErrorAlreadyExists);
-    CopyHostFile(from_host, to_host, write_through);
+    CopyHostFile(from_host, to_host, (flags & kMoveFileWriteThrough) != 0);
     if (::unlink(from_host.c_str()) != 0) RaiseErrno(errno, OsOperation::kOther, from_host);
     error = 0;
   }
   if (error != 0) RaiseErrno(error, OsOperation::kRename, error == ENOENT ? to_host : from_host);
-  if (write_through) {
-    if (!S_ISDIR(from_st.st_mode)) {
-      int fd = ::open(to_host.c_str(), O_RDONLY | O_CLOEXEC);
-      if (fd < 0) RaiseErrno(errno, OsOperation::kOther, to_host);
-      int result = ::fsync(fd);
-      int sync_error = errno;
-      ::close(fd);
-      if (result != 0) RaiseErrno(sync_error);
-    }
-    SyncDirectoryOf(to_host);
-    if (HostDirectoryOf(from_host) != HostDirectoryOf(to_host)) SyncDirectoryOf(from_host);
-  }
+  if ((flags & kMoveFileWriteThrough) != 0) SyncMove(from_host, to_host, S_ISDIR(from_st.st_mode));
 }
 
 void PosixFileSystem::DeleteFile(const std::string& path) {
@@ -225,7 +240,10 @@ int64_t PosixFileSystem::GetFileSize(const std::string& path) {
 int64_t PosixFileSystem::GetFreeBytesAvailable(const std::string& directory) {
   std::string host = HostPath(directory);
   struct stat st;
-  if (::stat(host.c_str(), &st) != 0) RaiseErrno(errno, OsOperation::kMakeDirectory, host);
+  // Windows asks for a directory here: a missing one is a missing path.
+  if (::stat(host.c_str(), &st) != 0) {
+    RaiseOSError(errno == ENOENT ? kErrorPathNotFound : Win32FromErrno(errno));
+  }
   if (!S_ISDIR(st.st_mode)) RaiseOSError(kErrorDirectory);
   struct statvfs vfs;
   if (RetryOnEintr([&] { return ::statvfs(host.c_str(), &vfs); }) != 0) RaiseErrno(errno);
@@ -256,10 +274,7 @@ std::vector<FileEntry> PosixFileSystem::FindFiles(const std::string& pattern) {
     entries.push_back(EntryFromStat(std::move(name), st));
   }
   ::closedir(dir);
-  std::sort(entries.begin(), entries.end(), [](const FileEntry& a, const FileEntry& b) {
-    std::string ua = AnsiUpperCase(a.name), ub = AnsiUpperCase(b.name);
-    return ua != ub ? ua < ub : a.name < b.name;
-  });
+  SortByUpperCaseName(&entries);
   return entries;
 }
 

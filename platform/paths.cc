@@ -1,15 +1,10 @@
 #include "platform/paths.h"
 
-#include <dirent.h>
-#include <limits.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
 #include <vector>
 
 #include "platform/codepage.h"
 #include "platform/os_error.h"
+#include "platform/path_lookup.h"
 
 namespace vantry {
 namespace {
@@ -47,31 +42,6 @@ void AppendNormalized(const std::vector<std::string>& parts, std::vector<std::st
   }
 }
 
-std::string JoinHost(const std::string& dir, const std::string& name) {
-  if (!dir.empty() && dir.back() == '/') return dir + name;
-  return dir + "/" + name;
-}
-
-// The host name of `ansi_name` inside `host_dir`: the exact name when it exists, otherwise the
-// first entry in sorted order that matches without regard to case; nullopt when none does.
-std::optional<std::string> FindComponent(const std::string& host_dir,
-                                         const std::string& ansi_name) {
-  std::string exact = AnsiToUtf8(ansi_name);
-  struct stat st;
-  if (::lstat(JoinHost(host_dir, exact).c_str(), &st) == 0) return exact;
-  DIR* dir = ::opendir(host_dir.c_str());
-  if (dir == nullptr) return std::nullopt;
-  std::optional<std::string> best;
-  while (struct dirent* entry = ::readdir(dir)) {
-    std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    if (!AnsiSameText(Utf8ToAnsi(name), ansi_name)) continue;
-    if (!best || name < *best) best = std::move(name);
-  }
-  ::closedir(dir);
-  return best;
-}
-
 struct WindowsLocation {
   char drive = 0;
   std::vector<std::string> components;  // below the drive root, normalized
@@ -100,6 +70,31 @@ std::optional<WindowsLocation> LocateHostPath(const DriveMap::Roots& roots,
   return best;
 }
 
+// The drive and components a Windows path names before "." and ".." are applied to its own
+// components: its drive (explicit, or the current directory's) and, for a relative path, the
+// current directory's components. Returns 0 or the Win32 error.
+int StartLocation(const DriveMap::Roots& roots, std::optional<char> drive, bool rooted,
+                  std::string_view host_current_dir, WindowsLocation* location) {
+  if (rooted && drive) {
+    location->drive = *drive;
+    return 0;
+  }
+  std::string cwd =
+      host_current_dir.empty() ? CurrentHostDirectory() : std::string(host_current_dir);
+  std::optional<WindowsLocation> current = LocateHostPath(roots, cwd);
+  if (rooted) {  // "\a\b": the drive of the current directory
+    if (!current) return kErrorPathNotFound;
+    location->drive = current->drive;
+  } else if (current && (!drive || *drive == current->drive)) {
+    *location = std::move(*current);
+  } else if (drive) {  // "X:a" for a drive that is not the current one: its root
+    location->drive = *drive;
+  } else {
+    return kErrorPathNotFound;
+  }
+  return 0;
+}
+
 int ResolveAgainstRoots(const DriveMap::Roots& roots, std::string_view windows_path,
                         std::string_view host_current_dir, std::string* host_path) {
   if (windows_path.empty()) return kErrorInvalidName;
@@ -114,42 +109,12 @@ int ResolveAgainstRoots(const DriveMap::Roots& roots, std::string_view windows_p
     rest = windows_path.substr(2);
   }
   bool rooted = !rest.empty() && IsSeparator(rest[0]);
-
   WindowsLocation location;
-  if (!rooted) {
-    // Relative: against the current directory (of this drive, when it is the current one's).
-    std::string cwd = host_current_dir.empty() ? CurrentHostDirectory()
-                                               : std::string(host_current_dir);
-    std::optional<WindowsLocation> current = LocateHostPath(roots, cwd);
-    if (current && (!drive || *drive == current->drive)) {
-      location = std::move(*current);
-    } else if (drive) {
-      location.drive = *drive;
-    } else {
-      return kErrorPathNotFound;
-    }
-  } else if (drive) {
-    location.drive = *drive;
-  } else {
-    std::string cwd = host_current_dir.empty() ? CurrentHostDirectory()
-                                               : std::string(host_current_dir);
-    std::optional<WindowsLocation> current = LocateHostPath(roots, cwd);
-    if (!current) return kErrorPathNotFound;
-    location.drive = current->drive;
-  }
+  if (int error = StartLocation(roots, drive, rooted, host_current_dir, &location)) return error;
   AppendNormalized(SplitComponents(rest), &location.components);
-
   auto root = roots.find(location.drive);
   if (root == roots.end()) return kErrorPathNotFound;
-  std::string host = root->second;
-  bool exists = true;
-  for (const std::string& component : location.components) {
-    std::optional<std::string> found;
-    if (exists) found = FindComponent(host, component);
-    exists = found.has_value();
-    host = JoinHost(host, found ? *found : AnsiToUtf8(component));
-  }
-  *host_path = std::move(host);
+  *host_path = LookUpHostPath(root->second, location.components);
   return 0;
 }
 
@@ -233,19 +198,6 @@ std::optional<std::string> HostToWindowsDirectory(const DriveMap& drives,
   std::optional<std::string> windows = HostToWindowsPath(drives, host_dir);
   if (windows && windows->back() != '\\') *windows += '\\';
   return windows;
-}
-
-std::string ExecutableHostPath() {
-  char buffer[PATH_MAX];
-  ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof(buffer));
-  if (length <= 0 || static_cast<size_t>(length) >= sizeof(buffer)) return {};
-  return std::string(buffer, static_cast<size_t>(length));
-}
-
-std::string CurrentHostDirectory() {
-  char buffer[PATH_MAX];
-  if (::getcwd(buffer, sizeof(buffer)) == nullptr) return {};
-  return buffer;
 }
 
 std::string HostDirectoryOf(std::string_view host_path) {

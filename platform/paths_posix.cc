@@ -1,0 +1,67 @@
+#include <dirent.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <optional>
+
+#include "platform/codepage.h"
+#include "platform/path_lookup.h"
+#include "platform/paths.h"
+
+namespace vantry {
+namespace {
+
+std::string JoinHost(const std::string& dir, const std::string& name) {
+  if (!dir.empty() && dir.back() == '/') return dir + name;
+  return dir + "/" + name;
+}
+
+// The host name of `ansi_name` inside `host_dir`, or nullopt when no entry matches.
+std::optional<std::string> FindComponent(const std::string& host_dir,
+                                         const std::string& ansi_name) {
+  std::string exact = AnsiToUtf8(ansi_name);
+  struct stat st;
+  if (::lstat(JoinHost(host_dir, exact).c_str(), &st) == 0) return exact;
+  DIR* dir = ::opendir(host_dir.c_str());
+  if (dir == nullptr) return std::nullopt;
+  std::optional<std::string> best;
+  while (struct dirent* entry = ::readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    if (!AnsiSameText(Utf8ToAnsi(name), ansi_name)) continue;
+    if (!best || name < *best) best = std::move(name);
+  }
+  ::closedir(dir);
+  return best;
+}
+
+}  // namespace
+
+std::string LookUpHostPath(const std::string& host_root,
+                           const std::vector<std::string>& components) {
+  std::string host = host_root;
+  bool exists = true;
+  for (const std::string& component : components) {
+    std::optional<std::string> found;
+    if (exists) found = FindComponent(host, component);
+    exists = found.has_value();
+    host = JoinHost(host, found ? *found : AnsiToUtf8(component));
+  }
+  return host;
+}
+
+std::string ExecutableHostPath() {
+  char buffer[PATH_MAX];
+  ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof(buffer));
+  if (length <= 0 || static_cast<size_t>(length) >= sizeof(buffer)) return {};
+  return std::string(buffer, static_cast<size_t>(length));
+}
+
+std::string CurrentHostDirectory() {
+  char buffer[PATH_MAX];
+  if (::getcwd(buffer, sizeof(buffer)) == nullptr) return {};
+  return buffer;
+}
+
+}  // namespace vantry
