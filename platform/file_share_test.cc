@@ -3,6 +3,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <functional>
+
 #include "platform/exception.h"
 #include "platform/file_system.h"
 #include "platform/temp_dir.h"
@@ -80,64 +83,72 @@ TEST_F(FileShareTest, DestroyedHandleReleasesItsShare) {
   EXPECT_NO_THROW(Open(A::kReadWrite, S::kNone));
 }
 
+// A child process that opens T:\db.fbk with the given modes and holds it until Release().
+class HolderProcess {
+ public:
+  HolderProcess(const std::function<std::unique_ptr<File>()>& open) {
+    if (::pipe(opened_) != 0 || ::pipe(release_) != 0) std::abort();
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      int status = 0;
+      char c = 'o';
+      try {
+        auto held = open();
+        (void)!::write(opened_[1], &c, 1);
+        (void)!::read(release_[0], &c, 1);
+      } catch (...) {
+        status = 1;
+      }
+      ::_exit(status);
+    }
+    char c;
+    holding_ = pid_ > 0 && ::read(opened_[0], &c, 1) == 1;
+  }
+  ~HolderProcess() {
+    Release();
+    for (int fd : {opened_[0], opened_[1], release_[0], release_[1]}) ::close(fd);
+  }
+  bool holding() const { return holding_; }
+  // Lets the child close the file and end; returns its exit status.
+  int Release() {
+    if (pid_ <= 0) return -1;
+    char c = 'r';
+    (void)!::write(release_[1], &c, 1);
+    int status = -1;
+    ::waitpid(pid_, &status, 0);
+    pid_ = 0;
+    return status;
+  }
+
+ private:
+  int opened_[2] = {-1, -1};
+  int release_[2] = {-1, -1};
+  pid_t pid_ = 0;
+  bool holding_ = false;
+};
+
 // Another process that holds the file without sharing keeps this one out, and lets it in once
 // it has closed.
 TEST_F(FileShareTest, SharingHoldsAcrossProcesses) {
-  int opened[2], release[2];
-  ASSERT_EQ(::pipe(opened), 0);
-  ASSERT_EQ(::pipe(release), 0);
-  pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    int status = 0;
-    try {
-      auto held = Open(A::kReadWrite, S::kNone);
-      char c = 'o';
-      (void)!::write(opened[1], &c, 1);
-      (void)!::read(release[0], &c, 1);
-    } catch (...) {
-      status = 1;
-    }
-    ::_exit(status);
-  }
-  char c;
-  ASSERT_EQ(::read(opened[0], &c, 1), 1);
+  HolderProcess holder([&] { return Open(A::kReadWrite, S::kNone); });
+  ASSERT_TRUE(holder.holding());
   EXPECT_THAT([&] { Open(A::kRead, S::kReadWrite); },
               testing::ThrowsMessage<EOSError>(testing::StrEq(kInUse)));
   EXPECT_THAT([&] { fs_.ReadWholeFile("T:\\db.fbk"); }, testing::Throws<EFOpenError>());
   EXPECT_FALSE(fs_.TryDeleteFile("T:\\db.fbk"));
   EXPECT_NO_THROW(Open(A::kNone, S::kReadWrite));
-  (void)!::write(release[1], &c, 1);
-  int status = -1;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  EXPECT_EQ(status, 0);
+  EXPECT_EQ(holder.Release(), 0);
   EXPECT_NO_THROW(Open(A::kRead, S::kRead));
-  for (int fd : {opened[0], opened[1], release[0], release[1]}) ::close(fd);
 }
 
 // A process that reads while sharing reading lets another reader in but keeps writers out.
 TEST_F(FileShareTest, ReadersShareAcrossProcesses) {
-  int opened[2], release[2];
-  ASSERT_EQ(::pipe(opened), 0);
-  ASSERT_EQ(::pipe(release), 0);
-  pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    auto held = Open(A::kRead, S::kRead);
-    char c = 'o';
-    (void)!::write(opened[1], &c, 1);
-    (void)!::read(release[0], &c, 1);
-    ::_exit(0);
-  }
-  char c;
-  ASSERT_EQ(::read(opened[0], &c, 1), 1);
+  HolderProcess holder([&] { return Open(A::kRead, S::kRead); });
+  ASSERT_TRUE(holder.holding());
   EXPECT_NO_THROW(Open(A::kRead, S::kRead));
   EXPECT_THROW(Open(A::kWrite, S::kReadWrite), EOSError);
-  (void)!::write(release[1], &c, 1);
-  int status = -1;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_EQ(holder.Release(), 0);
   EXPECT_NO_THROW(Open(A::kWrite, S::kReadWrite));
-  for (int fd : {opened[0], opened[1], release[0], release[1]}) ::close(fd);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "platform/codepage.h"
 #include "platform/exception.h"
+#include "platform/identity.h"
 #include "platform/os_error.h"
 
 namespace vantry {
@@ -39,21 +40,38 @@ bool MatchesFilePattern(std::string_view pattern, std::string_view name) {
   return WildcardMatch(upper_pattern, AnsiUpperCase(name));
 }
 
-bool FileSystem::TryDeleteFile(const std::string& path) {
+// Runs `call`, turning an EOSError into false.
+template <typename Call>
+bool SucceedsWithoutOSError(Call call) {
   try {
-    DeleteFile(path);
+    call();
     return true;
   } catch (const EOSError&) {
     return false;
   }
 }
 
+bool FileSystem::TryDeleteFile(const std::string& path) {
+  return SucceedsWithoutOSError([&] { DeleteFile(path); });
+}
+
 bool FileSystem::TryCreateDirectory(const std::string& path) {
-  try {
-    CreateDirectory(path);
-    return true;
-  } catch (const EOSError&) {
-    return false;
+  return SucceedsWithoutOSError([&] { CreateDirectory(path); });
+}
+
+std::string FileSystem::CreateTempFile(const std::string& directory, std::string_view prefix) {
+  std::string base = directory;
+  if (base.empty() || (base.back() != '\\' && base.back() != '/')) base += '\\';
+  base += prefix.substr(0, 3);
+  for (int attempt = 0;; ++attempt) {
+    std::string path = Format("%s%04X.tmp", base, NewGuid().data1 & 0xFFFF);
+    try {
+      OpenFile(path, FileAccess::kWrite, FileShare::kReadWrite, FileDisposition::kCreateNew)
+          ->Close();
+      return path;
+    } catch (const EOSError& e) {
+      if (e.ErrorCode() != kErrorFileExists || attempt == 0xFFFF) throw;
+    }
   }
 }
 

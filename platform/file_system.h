@@ -122,6 +122,11 @@ class FileSystem {
   bool TryDeleteFile(const std::string& path);
   bool TryCreateDirectory(const std::string& path);
 
+  // Creates a new, empty file in `directory` (a Windows path) named `prefix` (at most its first
+  // three characters), four random upper-case hex digits and ".tmp", and returns its Windows
+  // path; the caller deletes it. Throws EOSError (3 when the directory does not exist).
+  std::string CreateTempFile(const std::string& directory, std::string_view prefix);
+
   // The whole content of a file opened for reading, sharing reading only. Throws EFOpenError
   // "Cannot open file "%s". %s" with `path` as given and the system text when it cannot be
   // opened (missing, no permission, held by an open that does not share reading).

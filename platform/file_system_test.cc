@@ -253,5 +253,16 @@ TEST_F(FileSystemTest, ReadWholeFileReportsOpenFailuresAsFileOpenErrors) {
                   "because it is being used by another process.")));
 }
 
+TEST_F(FileSystemTest, TempFilesGetFreshNames) {
+  std::string first = fs_.CreateTempFile("T:\\", "VMSwap");
+  std::string second = fs_.CreateTempFile("T:", "VMS");
+  EXPECT_THAT(first, testing::MatchesRegex("T:\\\\VMS[0-9A-F]{4}\\.tmp"));
+  EXPECT_NE(first, second);
+  EXPECT_TRUE(fs_.FileExistsTest(first));
+  EXPECT_EQ(fs_.GetFileSize(second), 0);
+  EXPECT_THAT([&] { fs_.CreateTempFile("T:\\missing", "VMS"); },
+              ThrowsMessage<EOSError>(StrEq(kPathNotFound)));
+}
+
 }  // namespace
 }  // namespace vantry

@@ -81,6 +81,9 @@ std::string ExecutableHostPath();
 // The process's current directory as a host path; empty on failure.
 std::string CurrentHostDirectory();
 
+// The host's directory for temporary files: $TMPDIR when set, else "/tmp" (no trailing "/").
+std::string HostTempDirectory();
+
 // The directory part of a host path: "/opt/vantry/vantryd" -> "/opt/vantry"; "/x" -> "/".
 std::string HostDirectoryOf(std::string_view host_path);
 

@@ -1,5 +1,6 @@
 #include <dirent.h>
 #include <limits.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -56,6 +57,13 @@ std::string ExecutableHostPath() {
   ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof(buffer));
   if (length <= 0 || static_cast<size_t>(length) >= sizeof(buffer)) return {};
   return std::string(buffer, static_cast<size_t>(length));
+}
+
+std::string HostTempDirectory() {
+  const char* tmpdir = ::getenv("TMPDIR");
+  std::string dir = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  return dir;
 }
 
 std::string CurrentHostDirectory() {

@@ -5,14 +5,13 @@
 #include <vector>
 
 #include "platform/os_error.h"
+#include "platform/paths.h"
 #include "platform/temp_dir.h"
 
 namespace vantry {
 
 TempDir::TempDir() {
-  const char* base = ::getenv("TMPDIR");
-  std::string templ = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                      "/vantry-XXXXXX";
+  std::string templ = HostTempDirectory() + "/vantry-XXXXXX";
   std::vector<char> buffer(templ.begin(), templ.end());
   buffer.push_back('\0');
   if (::mkdtemp(buffer.data()) == nullptr) RaiseErrno(errno);
