@@ -43,8 +43,9 @@ TDateTime Combine(int64_t days, double time_of_day) {
 }  // namespace
 
 TDateTime EncodeDateTime(const DateTimeParts& p) {
-  int64_t days = DaysFromCivil(p.year, static_cast<unsigned>(p.month),
-                               static_cast<unsigned>(p.day)) - kEpochDay;
+  int64_t days =
+      DaysFromCivil(p.year, static_cast<unsigned>(p.month), static_cast<unsigned>(p.day)) -
+      kEpochDay;
   int64_t ms = ((p.hour * 60LL + p.minute) * 60 + p.second) * 1000 + p.millisecond;
   return Combine(days, static_cast<double>(ms) / kMsPerDay);
 }

@@ -8,8 +8,13 @@ TDateTime UnixToLocalDateTime(int64_t unix_seconds, int32_t nanoseconds) {
   time_t seconds = static_cast<time_t>(unix_seconds);
   struct tm local;
   if (::localtime_r(&seconds, &local) == nullptr) return 0;
-  DateTimeParts parts{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                      local.tm_hour,        local.tm_min,       local.tm_sec, 0};
+  DateTimeParts parts{local.tm_year + 1900,
+                      local.tm_mon + 1,
+                      local.tm_mday,
+                      local.tm_hour,
+                      local.tm_min,
+                      local.tm_sec,
+                      0};
   TDateTime whole = EncodeDateTime(parts);
   double fraction = nanoseconds / 1e9 / 86400.0;
   return whole >= 0 ? whole + fraction : whole - fraction;

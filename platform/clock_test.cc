@@ -14,10 +14,8 @@ TEST(DateTimeTest, EncodeAndDecodeTable) {
     DateTimeParts parts;
     TDateTime value;
   } cases[] = {
-      {{1899, 12, 30, 0, 0, 0, 0}, 0.0},
-      {{1900, 1, 1, 0, 0, 0, 0}, 2.0},
-      {{2000, 1, 1, 12, 0, 0, 0}, 36526.5},
-      {{2024, 2, 29, 18, 0, 0, 0}, 45351.75},
+      {{1899, 12, 30, 0, 0, 0, 0}, 0.0},    {{1900, 1, 1, 0, 0, 0, 0}, 2.0},
+      {{2000, 1, 1, 12, 0, 0, 0}, 36526.5}, {{2024, 2, 29, 18, 0, 0, 0}, 45351.75},
       {{1899, 12, 29, 6, 0, 0, 0}, -1.25},  // the fraction counts forward from midnight
       {{1899, 12, 28, 18, 0, 0, 0}, -2.75},
   };
@@ -85,9 +83,9 @@ TEST_F(TimeZoneTest, LocalTimeFollowsTZ) {
   EXPECT_DOUBLE_EQ(UnixToLocalDateTime(kMidsummerNoonUtc),
                    EncodeDateTime({2024, 6, 15, 14, 0, 0, 0}));
   EXPECT_EQ(LocalDateTimeToUnix(EncodeDateTime({2024, 6, 15, 14, 0, 0, 0})), kMidsummerNoonUtc);
-  EXPECT_NEAR(UnixToLocalDateTime(kMidsummerNoonUtc, 500000000) -
-                  UnixToLocalDateTime(kMidsummerNoonUtc),
-              0.5 / 86400, 1e-9);
+  EXPECT_NEAR(
+      UnixToLocalDateTime(kMidsummerNoonUtc, 500000000) - UnixToLocalDateTime(kMidsummerNoonUtc),
+      0.5 / 86400, 1e-9);
 }
 
 TEST(ClockTest, SystemClockIsNowAndFixedClockIsSet) {

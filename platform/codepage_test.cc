@@ -11,11 +11,11 @@ TEST(CodePageTest, AnsiToUtf8Table) {
     std::string utf8;
   } cases[] = {
       {"plain.fbk", "plain.fbk"},
-      {"Caf\xE9", "Caf\xC3\xA9"},               // e acute
-      {"\x80", "\xE2\x82\xAC"},                 // euro sign
-      {"\x8A\x9A", "\xC5\xA0\xC5\xA1"},         // S and s with caron
-      {"\x9F", "\xC5\xB8"},                     // Y with diaeresis
-      {"\x81", "\xC2\x81"},                     // undefined byte keeps its C1 control
+      {"Caf\xE9", "Caf\xC3\xA9"},        // e acute
+      {"\x80", "\xE2\x82\xAC"},          // euro sign
+      {"\x8A\x9A", "\xC5\xA0\xC5\xA1"},  // S and s with caron
+      {"\x9F", "\xC5\xB8"},              // Y with diaeresis
+      {"\x81", "\xC2\x81"},              // undefined byte keeps its C1 control
       {"\xFF", "\xC3\xBF"},
       {std::string("a\0b", 3), std::string("a\0b", 3)},
   };

@@ -126,8 +126,8 @@ void PosixFile::Close() {
 std::unique_ptr<PosixFile> OpenHostFile(const std::string& host_path, FileAccess access,
                                         FileShare share, FileDisposition disposition) {
   bool creates = disposition == FileDisposition::kCreateNew;
-  int fd = RetryOnEintr(
-      [&] { return ::open(host_path.c_str(), OpenFlags(access, disposition), 0666); });
+  int fd =
+      RetryOnEintr([&] { return ::open(host_path.c_str(), OpenFlags(access, disposition), 0666); });
   if (fd < 0) {
     RaiseErrno(errno, creates ? OsOperation::kCreateFile : OsOperation::kOther, host_path);
   }

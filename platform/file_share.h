@@ -34,8 +34,8 @@ class ShareLease {
 
   uint64_t device_ = 0;
   uint64_t inode_ = 0;
-  uint64_t id_ = 0;      // 0: empty lease
-  int lock_fd_ = -1;     // descriptor that carries the marker locks; not owned unless below
+  uint64_t id_ = 0;   // 0: empty lease
+  int lock_fd_ = -1;  // descriptor that carries the marker locks; not owned unless below
   bool owns_lock_fd_ = false;
 };
 

@@ -1,5 +1,3 @@
-#include "platform/file_share.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/file_share.h"
 #include "platform/os_error.h"
 
 namespace vantry {

@@ -46,14 +46,14 @@ TEST_F(FileShareTest, SecondOpenFollowsWindowsSharingRules) {
     bool conflict;
   } cases[] = {
       {A::kRead, S::kRead, A::kRead, S::kRead, false},
-      {A::kRead, S::kRead, A::kReadWrite, S::kReadWrite, true},   // first refuses writers
+      {A::kRead, S::kRead, A::kReadWrite, S::kReadWrite, true},  // first refuses writers
       {A::kRead, S::kReadWrite, A::kReadWrite, S::kRead, false},
-      {A::kRead, S::kReadWrite, A::kRead, S::kNone, true},        // second refuses the reader
-      {A::kReadWrite, S::kNone, A::kRead, S::kReadWrite, true},   // share nothing
-      {A::kReadWrite, S::kNone, A::kNone, S::kRead, false},       // attribute query: no data
+      {A::kRead, S::kReadWrite, A::kRead, S::kNone, true},       // second refuses the reader
+      {A::kReadWrite, S::kNone, A::kRead, S::kReadWrite, true},  // share nothing
+      {A::kReadWrite, S::kNone, A::kNone, S::kRead, false},      // attribute query: no data
       {A::kWrite, S::kRead, A::kRead, S::kReadWrite, false},
       {A::kWrite, S::kRead, A::kWrite, S::kReadWrite, true},
-      {A::kWrite, S::kReadWrite, A::kRead, S::kRead, true},       // second refuses the writer
+      {A::kWrite, S::kReadWrite, A::kRead, S::kRead, true},  // second refuses the writer
   };
   for (const Case& c : cases) {
     auto first = Open(c.first_access, c.first_share);

@@ -80,8 +80,7 @@ std::string FileSystem::ReadWholeFile(const std::string& path) {
   try {
     file = OpenFile(path, FileAccess::kRead, FileShare::kRead, FileDisposition::kOpenExisting);
   } catch (const EOSError& e) {
-    throw EFOpenError(
-        Format("Cannot open file \"%s\". %s", path, Win32ErrorText(e.ErrorCode())));
+    throw EFOpenError(Format("Cannot open file \"%s\". %s", path, Win32ErrorText(e.ErrorCode())));
   }
   std::string content;
   char buffer[65536];

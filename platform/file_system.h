@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/clock.h"
@@ -23,7 +24,7 @@ namespace vantry {
 // Attributes as Windows reports them.
 inline constexpr uint32_t kFileAttributeReadOnly = 0x01;  // the owner may not write
 inline constexpr uint32_t kFileAttributeDirectory = 0x10;
-inline constexpr uint32_t kFileAttributeArchive = 0x20;   // every regular file
+inline constexpr uint32_t kFileAttributeArchive = 0x20;  // every regular file
 
 // The attribute mask that selects every entry of a directory search.
 inline constexpr uint32_t kFindAllAttributes = 63;
@@ -35,9 +36,9 @@ inline constexpr uint32_t kMoveFileWriteThrough = 8;
 
 // One entry of a directory search, or the facts of one file.
 struct FileEntry {
-  std::string name;        // the entry's name only, Windows-1252
+  std::string name;  // the entry's name only, Windows-1252
   uint32_t attributes = 0;
-  int64_t size = 0;        // 0 for directories
+  int64_t size = 0;          // 0 for directories
   TDateTime last_write = 0;  // local time, full precision
 };
 

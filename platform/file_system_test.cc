@@ -35,8 +35,8 @@ class FileSystemTest : public testing::Test {
   std::string Host(const std::string& below_root) { return dir_.path() + below_root; }
 
   void Write(const std::string& path, const std::string& content) {
-    auto file = fs_.OpenFile(path, FileAccess::kWrite, FileShare::kNone,
-                             FileDisposition::kCreateAlways);
+    auto file =
+        fs_.OpenFile(path, FileAccess::kWrite, FileShare::kNone, FileDisposition::kCreateAlways);
     file->Write(content.data(), static_cast<int64_t>(content.size()));
     file->Close();
   }
@@ -192,8 +192,7 @@ TEST_F(FileSystemTest, SizesAreSixtyFourBit) {
   EXPECT_EQ(fs_.GetFileInfo("T:\\BIG.FBK")->size, kFiveGiB);
   EXPECT_THAT([&] { fs_.GetFileSize("T:\\missing"); }, ThrowsMessage<EOSError>(StrEq(kNotFound)));
   fs_.CreateDirectory("T:\\dir");
-  EXPECT_THAT([&] { fs_.GetFileSize("T:\\dir"); },
-              ThrowsMessage<EOSError>(StrEq(kAccessDenied)));
+  EXPECT_THAT([&] { fs_.GetFileSize("T:\\dir"); }, ThrowsMessage<EOSError>(StrEq(kAccessDenied)));
 }
 
 TEST_F(FileSystemTest, FreeBytesNeedAnExistingDirectory) {
@@ -203,8 +202,8 @@ TEST_F(FileSystemTest, FreeBytesNeedAnExistingDirectory) {
 }
 
 TEST_F(FileSystemTest, FileHandleReadsWritesAndSeeks) {
-  auto file = fs_.OpenFile("T:\\f", FileAccess::kReadWrite, FileShare::kNone,
-                           FileDisposition::kCreateNew);
+  auto file =
+      fs_.OpenFile("T:\\f", FileAccess::kReadWrite, FileShare::kNone, FileDisposition::kCreateNew);
   file->Write("hello world", 11);
   EXPECT_EQ(file->Seek(-5, SeekOrigin::kEnd), 6);
   char buffer[16] = {};
@@ -213,8 +212,9 @@ TEST_F(FileSystemTest, FileHandleReadsWritesAndSeeks) {
   EXPECT_EQ(file->Read(buffer, sizeof(buffer)), 0);
   EXPECT_THAT([&] { file->Seek(-1, SeekOrigin::kBegin); },
               ThrowsMessage<EOSError>(StrEq(SystemError(
-                  131, "An attempt was made to move the file pointer before the beginning of the "
-                       "file."))));
+                  131,
+                  "An attempt was made to move the file pointer before the beginning of the "
+                  "file."))));
   file->SetSize(5);
   EXPECT_EQ(file->Size(), 5);
   file->Close();
@@ -222,9 +222,11 @@ TEST_F(FileSystemTest, FileHandleReadsWritesAndSeeks) {
   EXPECT_THAT([&] { file->Size(); },
               ThrowsMessage<EOSError>(StrEq(SystemError(6, "The handle is invalid."))));
 
-  EXPECT_THAT([&] { fs_.OpenFile("T:\\F", FileAccess::kWrite, FileShare::kNone,
-                                 FileDisposition::kCreateNew); },
-              ThrowsMessage<EOSError>(StrEq(SystemError(80, "The file exists."))));
+  EXPECT_THAT(
+      [&] {
+        fs_.OpenFile("T:\\F", FileAccess::kWrite, FileShare::kNone, FileDisposition::kCreateNew);
+      },
+      ThrowsMessage<EOSError>(StrEq(SystemError(80, "The file exists."))));
   auto reader =
       fs_.OpenFile("T:\\f", FileAccess::kRead, FileShare::kRead, FileDisposition::kOpenExisting);
   EXPECT_THAT([&] { reader->Write("x", 1); }, ThrowsMessage<EOSError>(StrEq(kAccessDenied)));
@@ -234,23 +236,24 @@ TEST_F(FileSystemTest, WritingToAFullDiskIsError112) {
   if (::access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
   auto file = fs_.OpenFile("Z:\\dev\\full", FileAccess::kWrite, FileShare::kReadWrite,
                            FileDisposition::kOpenExisting);
-  EXPECT_THAT([&] { file->Write("x", 1); },
-              ThrowsMessage<EOSError>(StrEq(SystemError(112, "There is not enough space on the disk."))));
+  EXPECT_THAT(
+      [&] { file->Write("x", 1); },
+      ThrowsMessage<EOSError>(StrEq(SystemError(112, "There is not enough space on the disk."))));
 }
 
 TEST_F(FileSystemTest, ReadWholeFileReportsOpenFailuresAsFileOpenErrors) {
   Write("T:\\Vantry.ini", "[Vantry]\r\n");
   EXPECT_EQ(fs_.ReadWholeFile("t:\\vantry.ini"), "[Vantry]\r\n");
   EXPECT_THAT([&] { fs_.ReadWholeFile("T:\\missing.ini"); },
-              ThrowsMessage<EFOpenError>(StrEq(
-                  "Cannot open file \"T:\\missing.ini\". The system cannot find the file "
-                  "specified.")));
+              ThrowsMessage<EFOpenError>(
+                  StrEq("Cannot open file \"T:\\missing.ini\". The system cannot find the file "
+                        "specified.")));
   auto held = fs_.OpenFile("T:\\Vantry.ini", FileAccess::kReadWrite, FileShare::kNone,
                            FileDisposition::kOpenExisting);
   EXPECT_THAT([&] { fs_.ReadWholeFile("T:\\Vantry.ini"); },
-              ThrowsMessage<EFOpenError>(StrEq(
-                  "Cannot open file \"T:\\Vantry.ini\". The process cannot access the file "
-                  "because it is being used by another process.")));
+              ThrowsMessage<EFOpenError>(
+                  StrEq("Cannot open file \"T:\\Vantry.ini\". The process cannot access the file "
+                        "because it is being used by another process.")));
 }
 
 TEST_F(FileSystemTest, TempFilesGetFreshNames) {

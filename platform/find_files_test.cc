@@ -21,7 +21,8 @@ class FindFilesTest : public testing::Test {
  protected:
   FindFilesTest() : fs_(drives_, dir_.path()) {
     drives_.Set('T', dir_.path());
-    for (const char* name : {"b.FBK", "A.fbk", "a.txt", "noext", "c.fbk.l5.part_0", "Caf\xE9.fbk"}) {
+    for (const char* name :
+         {"b.FBK", "A.fbk", "a.txt", "noext", "c.fbk.l5.part_0", "Caf\xE9.fbk"}) {
       fs_.OpenFile(std::string("T:\\") + name, FileAccess::kWrite, FileShare::kNone,
                    FileDisposition::kCreateNew)
           ->Write("12345", 5);
@@ -40,7 +41,7 @@ class FindFilesTest : public testing::Test {
 
 TEST_F(FindFilesTest, PatternsMatchWithoutCaseInUpperCasedNameOrder) {
   using V = std::vector<std::string>;
-  const V everything = {".", "..", "A.fbk", "a.txt", "b.FBK", "c.fbk.l5.part_0",
+  const V everything = {".",           "..",    "A.fbk", "a.txt", "b.FBK", "c.fbk.l5.part_0",
                         "Caf\xE9.fbk", "noext", "Sub"};
   struct Case {
     std::string pattern;
@@ -81,7 +82,7 @@ TEST_F(FindFilesTest, EntriesCarryAttributesSizeAndLocalTime) {
   EXPECT_EQ(entries[2].size, 5);
   EXPECT_EQ(entries[2].last_write, UnixToLocalDateTime(1700000000));
   EXPECT_EQ(entries[3].attributes, kFileAttributeArchive | kFileAttributeReadOnly);  // a.txt
-  EXPECT_EQ(entries[8].attributes, kFileAttributeDirectory);  // Sub
+  EXPECT_EQ(entries[8].attributes, kFileAttributeDirectory);                         // Sub
   EXPECT_EQ(entries[8].size, 0);
 }
 
@@ -91,10 +92,18 @@ TEST(MatchesFilePatternTest, Wildcards) {
     const char* name;
     bool match;
   } cases[] = {
-      {"*", ".", true},           {"*.*", "..", true},         {"*.*", "noext", true},
-      {"db*.fbk", "DB_1.FBK", true}, {"db*.fbk", "db.fbk.tmp", false}, {"?", "ab", false},
-      {"a?c", "abc", true},       {"*a*b", "xaxxb", true},     {"*a*b", "xaxxbc", false},
-      {"", "a", false},           {"*.fbk", "x.fbk", true},    {"**", "", true},
+      {"*", ".", true},
+      {"*.*", "..", true},
+      {"*.*", "noext", true},
+      {"db*.fbk", "DB_1.FBK", true},
+      {"db*.fbk", "db.fbk.tmp", false},
+      {"?", "ab", false},
+      {"a?c", "abc", true},
+      {"*a*b", "xaxxb", true},
+      {"*a*b", "xaxxbc", false},
+      {"", "a", false},
+      {"*.fbk", "x.fbk", true},
+      {"**", "", true},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(MatchesFilePattern(c.pattern, c.name), c.match) << c.pattern << " " << c.name;

@@ -48,8 +48,8 @@ Guid GuidFromBytes(const uint8_t* bytes) {
 
 std::string GuidToString(const Guid& g) {
   return Format("{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.data1, g.data2, g.data3,
-                g.data4[0], g.data4[1], g.data4[2], g.data4[3], g.data4[4], g.data4[5],
-                g.data4[6], g.data4[7]);
+                g.data4[0], g.data4[1], g.data4[2], g.data4[3], g.data4[4], g.data4[5], g.data4[6],
+                g.data4[7]);
 }
 
 std::optional<Guid> TryStringToGuid(std::string_view text) {

@@ -13,12 +13,13 @@ Guid NewGuid() {
   uint8_t bytes[kGuidSize];
   size_t filled = 0;
   while (filled < sizeof(bytes)) {
-    ssize_t n = RetryOnEintr([&] { return ::getrandom(bytes + filled, sizeof(bytes) - filled, 0); });
+    ssize_t n =
+        RetryOnEintr([&] { return ::getrandom(bytes + filled, sizeof(bytes) - filled, 0); });
     if (n < 0) RaiseErrno(errno);
     filled += static_cast<size_t>(n);
   }
   Guid guid = GuidFromBytes(bytes);
-  guid.data3 = static_cast<uint16_t>((guid.data3 & 0x0FFF) | 0x4000);  // version 4
+  guid.data3 = static_cast<uint16_t>((guid.data3 & 0x0FFF) | 0x4000);   // version 4
   guid.data4[0] = static_cast<uint8_t>((guid.data4[0] & 0x3F) | 0x80);  // variant 10xx
   return guid;
 }

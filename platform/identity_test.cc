@@ -28,16 +28,15 @@ TEST(GuidTest, TextAndBinaryLayout) {
 }
 
 TEST(GuidTest, BadTextIsRejected) {
-  for (const char* bad : {"", "01234567-89AB-CDEF-0123-456789ABCDEF",
-                          "{01234567-89AB-CDEF-0123-456789ABCDEG}",
-                          "{01234567-89AB-CDEF-01234-56789ABCDEF}",
-                          "{01234567-89AB-CDEF-0123-456789ABCDEF",
-                          "{01234567-89AB-CDEF-0123-456789ABCDEF}x"}) {
+  for (const char* bad :
+       {"", "01234567-89AB-CDEF-0123-456789ABCDEF", "{01234567-89AB-CDEF-0123-456789ABCDEG}",
+        "{01234567-89AB-CDEF-01234-56789ABCDEF}", "{01234567-89AB-CDEF-0123-456789ABCDEF",
+        "{01234567-89AB-CDEF-0123-456789ABCDEF}x"}) {
     EXPECT_EQ(TryStringToGuid(bad), std::nullopt) << bad;
   }
-  EXPECT_THAT([] { StringToGuid("{nope}"); },
-              testing::ThrowsMessage<EConvertError>(
-                  testing::StrEq("'{nope}' is not a valid GUID value")));
+  EXPECT_THAT(
+      [] { StringToGuid("{nope}"); },
+      testing::ThrowsMessage<EConvertError>(testing::StrEq("'{nope}' is not a valid GUID value")));
 }
 
 TEST(GuidTest, NewGuidsAreRandomVersionFour) {
@@ -45,8 +44,9 @@ TEST(GuidTest, NewGuidsAreRandomVersionFour) {
   for (int i = 0; i < 100; ++i) {
     Guid guid = NewGuid();
     std::string text = GuidToString(guid);
-    EXPECT_THAT(text, testing::MatchesRegex(
-                          "\\{[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}\\}"));
+    EXPECT_THAT(text,
+                testing::MatchesRegex(
+                    "\\{[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}\\}"));
     EXPECT_TRUE(seen.insert(text).second);
   }
 }

@@ -55,9 +55,9 @@ EOSError OSError(int code);
 // What the failing call was trying to do; the same errno means different things to Windows
 // depending on it (EEXIST is 80 for a file create but 183 for a rename or mkdir).
 enum class OsOperation {
-  kOther,        // stat, read, write, delete, ...
-  kCreateFile,   // open with O_CREAT|O_EXCL
-  kRename,       // rename / link onto a name
+  kOther,       // stat, read, write, delete, ...
+  kCreateFile,  // open with O_CREAT|O_EXCL
+  kRename,      // rename / link onto a name
   kMakeDirectory,
 };
 

@@ -34,9 +34,9 @@ TEST(Win32ErrorTextTest, TextsAreTheSystemsOwn) {
 
 TEST(OSErrorTest, MessageCarriesCodeAndText) {
   EXPECT_THAT([] { RaiseOSError(183); },
-              testing::ThrowsMessage<EOSError>(StrEq(
-                  "System Error.  Code: 183.\r\nCannot create a file when that file already "
-                  "exists.")));
+              testing::ThrowsMessage<EOSError>(
+                  StrEq("System Error.  Code: 183.\r\nCannot create a file when that file already "
+                        "exists.")));
   EXPECT_EQ(OSError(32).ErrorCode(), 32);
   EXPECT_STREQ(OSError(32).ClassName(), "EOSError");
 }

@@ -22,7 +22,7 @@ class DriveMap {
  public:
   using Roots = std::map<char, std::string>;  // upper-case letter -> host root
 
-  DriveMap();  // Z -> "/"
+  DriveMap();                             // Z -> "/"
   explicit DriveMap(const Roots& roots);  // as Replace(roots)
   DriveMap(const DriveMap&) = delete;
   DriveMap& operator=(const DriveMap&) = delete;

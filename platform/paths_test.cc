@@ -51,19 +51,19 @@ TEST_F(PathsTest, ResolvesWindowsPathsToHostPaths) {
     const char* cwd_below_root;  // current directory, below the root of T
     std::string host_below_root;
   } cases[] = {
-      {"T:\\Backups\\db.fbk", "", "/Backups/db.fbk"},            // exact match
-      {"T:\\Backups\\DB.FBK", "", "/Backups/DB.FBK"},            // exact match, other case
-      {"t:\\backups\\Db.Fbk", "", "/Backups/DB.FBK"},            // first in sorted order
-      {"T:/data/new.fbk", "", "/Data/new.fbk"},                  // "/" separator, new file
-      {"T:\\DATA\\NewDir\\x.fbk", "", "/Data/NewDir/x.fbk"},     // caller's spelling kept
-      {"T:\\Backups\\..\\..\\..\\Data", "", "/Data"},            // ".." stops at the root
-      {"T:\\.\\Backups\\.\\Old\\\\", "", "/Backups/Old"},        // "." and empty components
-      {"T:\\caf\xC9", "", "/Caf\xC3\xA9"},                       // 1252 name, case-insensitive
+      {"T:\\Backups\\db.fbk", "", "/Backups/db.fbk"},         // exact match
+      {"T:\\Backups\\DB.FBK", "", "/Backups/DB.FBK"},         // exact match, other case
+      {"t:\\backups\\Db.Fbk", "", "/Backups/DB.FBK"},         // first in sorted order
+      {"T:/data/new.fbk", "", "/Data/new.fbk"},               // "/" separator, new file
+      {"T:\\DATA\\NewDir\\x.fbk", "", "/Data/NewDir/x.fbk"},  // caller's spelling kept
+      {"T:\\Backups\\..\\..\\..\\Data", "", "/Data"},         // ".." stops at the root
+      {"T:\\.\\Backups\\.\\Old\\\\", "", "/Backups/Old"},     // "." and empty components
+      {"T:\\caf\xC9", "", "/Caf\xC3\xA9"},                    // 1252 name, case-insensitive
       {"T:\\", "", ""},
-      {"\\Data", "/Backups/Old", "/Data"},                       // rooted: drive of the cwd
-      {"Old\\x.fbk", "/Backups", "/Backups/Old/x.fbk"},          // relative to the cwd
+      {"\\Data", "/Backups/Old", "/Data"},               // rooted: drive of the cwd
+      {"Old\\x.fbk", "/Backups", "/Backups/Old/x.fbk"},  // relative to the cwd
       {"..\\..\\..\\Data", "/Backups", "/Data"},
-      {"T:old", "/Backups", "/Backups/Old"},                     // drive-relative, same drive
+      {"T:old", "/Backups", "/Backups/Old"},  // drive-relative, same drive
   };
   for (const Case& c : cases) {
     std::string cwd = root_ + c.cwd_below_root;

@@ -23,10 +23,9 @@ TempDir::~TempDir() {
   // Entries made read-only by a test must not keep their directory alive.
   for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
        it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
-    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add |
-                                     std::filesystem::perm_options::nofollow,
-                                 ignored);
+    std::filesystem::permissions(
+        it->path(), std::filesystem::perms::owner_all,
+        std::filesystem::perm_options::add | std::filesystem::perm_options::nofollow, ignored);
   }
   std::filesystem::remove_all(path_, ignored);
 }
