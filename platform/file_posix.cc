@@ -132,10 +132,14 @@ std::unique_ptr<PosixFile> OpenHostFile(const std::string& host_path, FileAccess
     RaiseErrno(errno, creates ? OsOperation::kCreateFile : OsOperation::kOther, host_path);
   }
   struct stat st;
-  int error = ::fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
+  // A directory is no file to open, and a read-only file takes no writers, whoever we are.
+  int error = ::fstat(fd, &st) != 0                                       ? errno
+              : S_ISDIR(st.st_mode)                                       ? EISDIR
+              : (static_cast<int>(access) & 2) && !(st.st_mode & S_IWUSR) ? EACCES
+                                                                          : 0;
   if (error != 0) {
     ::close(fd);
-    RaiseErrno(error);  // a directory is no file to open: access denied, as on Windows
+    RaiseErrno(error);
   }
   ShareLease lease;
   try {

@@ -164,6 +164,11 @@ void PosixFileSystem::CopyFile(const std::string& from, const std::string& to) {
 void PosixFileSystem::MoveFile(const std::string& from, const std::string& to, uint32_t flags) {
   std::string from_host = HostPath(from);
   std::string to_host = HostPath(to);
+  if (to_host == from_host) {
+    // The target found the source without regard to case: a change of case only, or nothing.
+    to_host = HostDirectoryOf(to_host) + "/" + AnsiToUtf8(to.substr(to.find_last_of("\\/:") + 1));
+    if (to_host == from_host) return;
+  }
   bool replace = (flags & kMoveFileReplaceExisting) != 0;
   struct stat from_st, to_st;
   if (::lstat(from_host.c_str(), &from_st) != 0) RaiseErrno(errno, OsOperation::kOther, from_host);

@@ -106,6 +106,26 @@ TEST_F(FileSystemTest, MoveWithoutReplaceNeverReplaces) {
               ThrowsMessage<EOSError>(StrEq(kNotFound)));
 }
 
+TEST_F(FileSystemTest, MoveCanChangeTheCaseOfAName) {
+  Write("T:\\db.fbk", "a");
+  fs_.MoveFile("T:\\db.fbk", "T:\\DB.FBK", 0);
+  EXPECT_EQ(fs_.FindFiles("T:\\d*")[0].name, "DB.FBK");
+  fs_.MoveFile("T:\\db.fbk", "T:\\DB.FBK", 0);  // the same name: nothing to do
+  EXPECT_EQ(Read("T:\\DB.FBK"), "a");
+}
+
+TEST_F(FileSystemTest, ReadOnlyFilesTakeNoWriters) {
+  Write("T:\\a", "a");
+  Write("T:\\ro", "old");
+  ::chmod(Host("/ro").c_str(), 0444);
+  EXPECT_THAT([&] { fs_.CopyFile("T:\\a", "T:\\ro"); },
+              ThrowsMessage<EOSError>(StrEq(kAccessDenied)));
+  EXPECT_EQ(Read("T:\\ro"), "old");
+  fs_.CopyFile("T:\\ro", "T:\\copy");
+  EXPECT_EQ(fs_.GetFileInfo("T:\\copy")->attributes,
+            kFileAttributeArchive | kFileAttributeReadOnly);
+}
+
 TEST_F(FileSystemTest, MoveWithFlagsReplacesAndWritesThrough) {
   Write("T:\\a", "a");
   Write("T:\\b", "b");

@@ -132,7 +132,8 @@ std::string DriveMap::NormalizeRoot(std::string host_root) {
 void DriveMap::Replace(const Roots& roots) {
   Roots fresh;
   for (const auto& [letter, root] : roots) {
-    if (std::optional<char> upper = DriveLetter(letter)) fresh[*upper] = NormalizeRoot(root);
+    std::optional<char> upper = DriveLetter(letter);
+    if (upper && !root.empty()) fresh[*upper] = NormalizeRoot(root);
   }
   fresh.try_emplace('Z', "/");
   std::lock_guard<std::mutex> lock(mu_);
@@ -141,7 +142,7 @@ void DriveMap::Replace(const Roots& roots) {
 
 void DriveMap::Set(char letter, std::string host_root) {
   std::optional<char> upper = DriveLetter(letter);
-  if (!upper) return;
+  if (!upper || host_root.empty()) return;
   std::string root = NormalizeRoot(std::move(host_root));
   std::lock_guard<std::mutex> lock(mu_);
   roots_[*upper] = std::move(root);

@@ -28,9 +28,10 @@ class DriveMap {
   DriveMap& operator=(const DriveMap&) = delete;
 
   // Replaces the whole map with `roots` (letters in either case; a letter that is not A-Z is
-  // ignored), adding Z -> "/" when `roots` does not name Z. Roots lose trailing "/" (except "/").
+  // ignored, and so is an empty root), adding Z -> "/" when `roots` does not name Z. Roots lose
+  // trailing "/" (except "/"); they are host directories, absolute as the caller should give them.
   void Replace(const Roots& roots);
-  // Maps one letter (either case) to `host_root`, keeping the others.
+  // Maps one letter (either case) to `host_root`, keeping the others; an empty root is ignored.
   void Set(char letter, std::string host_root);
   // Removes the mapping of one letter; the letter is then unmapped (even Z).
   void Remove(char letter);
