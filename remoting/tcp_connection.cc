@@ -1,0 +1,147 @@
+#include "remoting/tcp_connection.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "remoting/frame_format.h"
+
+namespace vantry {
+namespace {
+
+int32_t DecodeLength(const unsigned char* bytes) {
+  uint32_t value = (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) |
+                   (uint32_t{bytes[2]} << 8) | uint32_t{bytes[3]};
+  return static_cast<int32_t>(value);
+}
+
+void EncodeLength(uint32_t value, unsigned char* bytes) {
+  bytes[0] = static_cast<unsigned char>(value >> 24);
+  bytes[1] = static_cast<unsigned char>(value >> 16);
+  bytes[2] = static_cast<unsigned char>(value >> 8);
+  bytes[3] = static_cast<unsigned char>(value);
+}
+
+}  // namespace
+
+TROTCPConnection::TROTCPConnection(Socket socket)
+    : socket_(std::move(socket)), peer_address_(socket_.PeerAddress()) {}
+
+TROTCPConnection::~TROTCPConnection() { Close(); }
+
+std::unique_ptr<TROTCPConnection> TROTCPConnection::Connect(const std::string& dotted_address,
+                                                            int port) {
+  Socket socket = Socket::Create();
+  socket.Connect(dotted_address, port);
+  return std::make_unique<TROTCPConnection>(std::move(socket));
+}
+
+bool TROTCPConnection::Connected() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return socket_.IsOpen();
+}
+
+void TROTCPConnection::SetNoDelay() { socket_.SetNoDelay(true); }
+
+void TROTCPConnection::SetKeepAlive() { socket_.SetKeepAlive(true); }
+
+void TROTCPConnection::Close() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  socket_.ShutdownSend();
+  socket_.Close();
+}
+
+void TROTCPConnection::Abort() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  socket_.ShutdownBoth();
+}
+
+void TROTCPConnection::Fill() {
+  if (!input_) input_ = std::make_unique_for_overwrite<char[]>(kFramePieceSize);
+  size_t n = socket_.Receive(input_.get(), kFramePieceSize);
+  if (n == 0) throw EConnClosedGracefully(kConnClosedGracefully);
+  input_begin_ = 0;
+  input_end_ = n;
+}
+
+void TROTCPConnection::ReadFrame(TROBinaryMemoryStream& dest) {
+  unsigned char length_bytes[kFrameLengthSize];
+  for (size_t have = 0; have < kFrameLengthSize;) {
+    if (input_begin_ == input_end_) Fill();
+    size_t n = std::min(kFrameLengthSize - have, input_end_ - input_begin_);
+    std::memcpy(length_bytes + have, input_.get() + input_begin_, n);
+    input_begin_ += n;
+    have += n;
+  }
+  int32_t length = DecodeLength(length_bytes);
+  if (length <= 0) return;
+  if (length > kMaxFramePayload) {
+    Close();
+    throw EFrameTooLarge(Format("Frame of %d bytes exceeds the limit of %d bytes", length,
+                                kMaxFramePayload));
+  }
+  size_t total = static_cast<size_t>(length);
+  size_t start = static_cast<size_t>(dest.Position());
+  dest.Reserve(start + std::min(total, kFrameFirstBlock));
+  size_t have = std::min(total, input_end_ - input_begin_);
+  dest.Write(input_.get() + input_begin_, have);
+  input_begin_ += have;
+  ReceivePayload(dest, start, have, total);
+}
+
+void TROTCPConnection::ReceivePayload(TROBinaryMemoryStream& dest, size_t start, size_t have,
+                                      size_t total) {
+  size_t reserved = start + std::min(total, kFrameFirstBlock);
+  while (have < total) {
+    size_t piece = std::min(kFramePieceSize, total - have);
+    size_t end = start + have + piece;
+    if (end > reserved) {
+      // Grow with the bytes that actually arrive, doubling to keep the copying linear.
+      reserved = std::min(start + total, std::max(end, reserved * 2));
+      dest.Reserve(reserved);
+    }
+    dest.SetSize(end);
+    size_t n = socket_.Receive(dest.Data() + start + have, piece);
+    have += n;
+    dest.SetSize(start + have);
+    if (n == 0) throw EConnClosedGracefully(kConnClosedGracefully);
+  }
+  dest.SetPosition(start + total);
+}
+
+void TROTCPConnection::WriteFrame(TROBinaryMemoryStream& source) {
+  source.Rewind();
+  size_t size = static_cast<size_t>(source.Size());
+  unsigned char length_bytes[kFrameLengthSize];
+  EncodeLength(static_cast<uint32_t>(size), length_bytes);
+  // The length goes out as a send of its own; `more` lets the platform put it into the same
+  // segment as the payload that follows at once.
+  SendAll(reinterpret_cast<const char*>(length_bytes), kFrameLengthSize, size > 0);
+  for (size_t sent = 0; sent < size;) {
+    size_t piece = std::min(kFramePieceSize, size - sent);
+    SendAll(source.Data() + sent, piece, sent + piece < size);
+    sent += piece;
+  }
+}
+
+void TROTCPConnection::SendAll(const char* data, size_t count, bool more) {
+  try {
+    while (count > 0) {
+      size_t n;
+      try {
+        n = socket_.Send(data, count, more);
+      } catch (const ESocketError& error) {
+        bool no_space = error.Code() == kWsaNoBufferSpace;
+        if (!no_space || !socket_.WaitWritable(kFrameSendRetryMs)) throw;
+        continue;
+      }
+      if (n == 0) throw EConnClosedGracefully(kConnClosedGracefully);
+      data += n;
+      count -= n;
+    }
+  } catch (...) {
+    Close();
+    throw;
+  }
+}
+
+}  // namespace vantry

@@ -1,0 +1,72 @@
+// TROTCPConnection: one TCP connection of the runtime with its input buffer, and the reading and
+// writing of frames (remoting/frame_format.h). The server transport gives one to every accepted
+// connection (and to its OnConnect hook); the client channel opens one per call.
+//
+// Thread safety: one owner thread reads, writes and closes. Abort() may be called from any other
+// thread, to wake an owner blocked in ReadFrame(); Close() may race with Abort() safely.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/socket.h"
+#include "remoting/binary_stream.h"
+
+namespace vantry {
+
+// An announced payload above kMaxFramePayload: "Frame of %d bytes exceeds the limit of %d bytes".
+VANTRY_EXCEPTION(EFrameTooLarge, ENetError);
+
+class TROTCPConnection {
+ public:
+  // Takes over a connected socket.
+  explicit TROTCPConnection(Socket socket);
+  TROTCPConnection(const TROTCPConnection&) = delete;
+  TROTCPConnection& operator=(const TROTCPConnection&) = delete;
+  ~TROTCPConnection();  // Close()
+
+  // Connects to `dotted_address`:`port`; throws ESocketError (for example 10061).
+  static std::unique_ptr<TROTCPConnection> Connect(const std::string& dotted_address, int port);
+
+  // The peer's IPv4 address as dotted text, e.g. "192.168.1.20" (taken when the connection was
+  // made, so it stays readable after a close).
+  const std::string& PeerAddress() const { return peer_address_; }
+  bool Connected() const;
+
+  // Reads one frame and writes its payload into `dest` at its position, leaving the position
+  // after the payload; a negative length gives an empty payload. Bytes that arrive beyond the
+  // frame stay in the input buffer for the next frame. Throws EConnClosedGracefully when the
+  // peer closes before the frame is complete (a partial payload may then be in `dest`),
+  // ESocketError, and EFrameTooLarge after closing the connection.
+  void ReadFrame(TROBinaryMemoryStream& dest);
+  // Writes the whole of `source` (from 0 to its size) as one frame; the position of `source` is
+  // left at 0. On failure the connection is closed and ESocketError or EConnClosedGracefully is
+  // raised.
+  void WriteFrame(TROBinaryMemoryStream& source);
+
+  void SetNoDelay();
+  void SetKeepAlive();
+
+  // Orderly close: shutdown of the sending direction, then close of the socket. Idempotent.
+  void Close();
+  // Shuts the socket down in both directions so that the owner's read ends; the owner closes.
+  void Abort();
+
+ private:
+  // Refills the empty input buffer from the socket; throws EConnClosedGracefully at the end.
+  void Fill();
+  // Reads the rest of a payload straight from the socket into `dest`.
+  void ReceivePayload(TROBinaryMemoryStream& dest, size_t start, size_t have, size_t total);
+  // Sends all `count` bytes, waiting out a lack of buffer space.
+  void SendAll(const char* data, size_t count, bool more);
+
+  mutable std::mutex mutex_;  // guards the open/closed state of socket_ against Abort()
+  Socket socket_;
+  std::string peer_address_;
+  std::unique_ptr<char[]> input_;  // kFramePieceSize bytes once used
+  size_t input_begin_ = 0;
+  size_t input_end_ = 0;
+};
+
+}  // namespace vantry
