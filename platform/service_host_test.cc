@@ -3,6 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <mutex>
+#include <thread>
+
+#include "platform/exception.h"
 #include "platform/paths.h"
 
 namespace vantry {
@@ -121,6 +126,83 @@ TEST(ServiceTimerTest, NewIntervalRestartsAnEnabledTimerOnly) {
   timer.SetInterval(60000);
   EXPECT_GE(*timer.NextDue(), before + std::chrono::milliseconds(60000));
   EXPECT_EQ(timer.Interval(), 60000);
+}
+
+// Runs a service whose timer ticks every millisecond and raises `signals[i]` at tick i+1 (on the
+// main thread, where the run reads its control signals). Returns the exit code; `calls` gets the
+// handlers in the order they ran, `errors` what the run wrote on stderr.
+class RunServiceTest : public ::testing::Test {
+ protected:
+  int Run(std::vector<int> signals) {
+    ServiceTimer timer(1);
+    size_t ticks = 0;
+    const std::thread::id main_thread = std::this_thread::get_id();
+    timer.on_timer = [&] {
+      EXPECT_EQ(std::this_thread::get_id(), main_thread);
+      if (ticks < signals.size()) std::raise(signals[ticks]);
+      ++ticks;
+    };
+    auto record = [this, main_thread](const char* name, std::function<void()> then = nullptr) {
+      return [this, main_thread, name, then] {
+        EXPECT_NE(std::this_thread::get_id(), main_thread) << name;
+        std::lock_guard<std::mutex> lock(mu_);
+        calls_.push_back(name);
+        if (then) then();
+      };
+    };
+    handlers_.start = record("start", [&timer] { timer.SetEnabled(true); });
+    if (!handlers_.stop) handlers_.stop = record("stop");
+    if (!handlers_.pause) handlers_.pause = record("pause");
+    handlers_.resume = record("continue");
+    ::testing::internal::CaptureStderr();
+    int exit_code = RunService({"VantryTest", "Vantry Test"}, handlers_, &timer);
+    errors_ = ::testing::internal::GetCapturedStderr();
+    return exit_code;
+  }
+
+  std::mutex mu_;
+  std::vector<std::string> calls_;  // guarded by mu_
+  ServiceHandlers handlers_;
+  std::string errors_;
+};
+
+TEST_F(RunServiceTest, ControlRequestsRunInOrderOnTheServiceThread) {
+  EXPECT_EQ(Run({SIGUSR1, SIGUSR1, SIGHUP, SIGUSR2, SIGTERM}), 0);
+  // The second pause reaches a paused service and is not passed on; continue runs in either
+  // state.
+  EXPECT_THAT(calls_, ::testing::ElementsAre("start", "pause", "continue", "continue", "stop"));
+  EXPECT_EQ(errors_, "");
+}
+
+TEST_F(RunServiceTest, FailedPauseKeepsTheServiceRunning) {
+  bool failed_once = false;
+  handlers_.pause = [&] {
+    std::lock_guard<std::mutex> lock(mu_);
+    calls_.push_back("pause");
+    if (!failed_once) {
+      failed_once = true;
+      throw Exception("Disk not ready");
+    }
+  };
+  EXPECT_EQ(Run({SIGUSR1, SIGUSR1, SIGINT}), 0);
+  EXPECT_THAT(calls_, ::testing::ElementsAre("start", "pause", "pause", "stop"));
+  EXPECT_EQ(errors_, "Service failed on pause: Disk not ready\n");
+}
+
+TEST_F(RunServiceTest, FailedStopEndsWithExitCodeOne) {
+  handlers_.stop = [] { throw EOSError(5, "Access is denied."); };
+  EXPECT_EQ(Run({SIGTERM}), 1);
+  EXPECT_EQ(errors_, "Service failed on stop: Access is denied.\n");
+}
+
+TEST_F(RunServiceTest, FailedStartEndsWithoutFurtherHandlers) {
+  ServiceHandlers handlers;
+  handlers.start = [] { throw EFOpenError("Cannot open file \"Z:\\x\\Vantry.ini\"."); };
+  handlers.stop = [] { ADD_FAILURE() << "stop after a failed start"; };
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(RunService({"VantryTest", "Vantry Test"}, handlers, nullptr), 1);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "Service failed on start: Cannot open file \"Z:\\x\\Vantry.ini\".\n");
 }
 
 }  // namespace

@@ -14,30 +14,21 @@ namespace {
 // With --verbose each handled control request leaves one line on stderr, so an operator (or a
 // test) sees which settings and which instance GUID a start or reload produced.
 ServiceHandlers HostHandlers(TWindowsService& host, bool verbose) {
-  auto report = [verbose](const std::string& text) {
-    if (verbose) WriteDiagnosticLine("vantryd: " + text);
+  auto handler = [&host, verbose](void (TWindowsService::*step)(), const char* state,
+                                  bool describe) -> std::function<void()> {
+    return [&host, verbose, step, state, describe] {
+      (host.*step)();
+      if (!verbose) return;
+      std::string line = Format("vantryd: %s", state);
+      if (describe) line += "; " + host.DescribeState();
+      WriteDiagnosticLine(line);
+    };
   };
   return ServiceHandlers{
-      .start =
-          [&host, report] {
-            host.ServiceStart();
-            report("running; " + host.DescribeState());
-          },
-      .stop =
-          [&host, report] {
-            host.ServiceStop();
-            report("stopped");
-          },
-      .pause =
-          [&host, report] {
-            host.ServicePause();
-            report("paused; " + host.DescribeState());
-          },
-      .resume =
-          [&host, report] {
-            host.ServiceContinue();
-            report("running; " + host.DescribeState());
-          },
+      .start = handler(&TWindowsService::ServiceStart, "running", true),
+      .stop = handler(&TWindowsService::ServiceStop, "stopped", false),
+      .pause = handler(&TWindowsService::ServicePause, "paused", true),
+      .resume = handler(&TWindowsService::ServiceContinue, "running", true),
   };
 }
 
