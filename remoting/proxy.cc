@@ -1,0 +1,93 @@
+#include "remoting/proxy.h"
+
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "remoting/ascii_text.h"
+#include "remoting/remote_service.h"
+#include "remoting/ro_exception.h"
+
+namespace vantry {
+namespace {
+
+struct ProxyRegistry {
+  std::mutex mutex;
+  std::vector<std::pair<std::string, TROProxyClass>> classes;  // GUARDED_BY(mutex)
+};
+
+ProxyRegistry& TheProxyRegistry() {
+  static ProxyRegistry* registry = new ProxyRegistry;  // never destroyed
+  return *registry;
+}
+
+TROProxyClass FindLocked(ProxyRegistry& registry, std::string_view interface_id) {
+  for (const auto& [id, proxy_class] : registry.classes) {
+    if (AsciiSameText(id, interface_id)) return proxy_class;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+TROProxy::TROProxy(TROMessage& message, IROTransportChannel& channel)
+    : message_(message), channel_(channel) {}
+
+TROProxy::TROProxy(std::string interface_name, TROMessage& message, IROTransportChannel& channel)
+    : message_(message), channel_(channel), interface_name_(std::move(interface_name)) {}
+
+TROProxy::TROProxy(TRORemoteService& holder)
+    : message_(*holder.Message()),
+      channel_(*holder.Channel()),
+      clone_message_(holder.CloneMessage()) {}
+
+std::string TROProxy::InterfaceName() const {
+  return interface_name_.empty() ? ProxyInterfaceName() : interface_name_;
+}
+
+void TROProxy::Call(std::string_view library_name, std::string_view operation,
+                    const std::function<void(IROMessage&)>& write_in,
+                    const std::function<void(IROMessage&)>& read_out) {
+  std::shared_ptr<TROMessage> clone = clone_message_ ? message_.Clone() : nullptr;
+  TROMessage& message = clone ? *clone : message_;
+  try {
+    message.InitializeRequestMessage(&channel_, library_name, InterfaceName(), operation);
+    if (write_in) write_in(message);
+    message.Finalize();
+    channel_.Dispatch(message);
+    if (read_out) read_out(message);
+  } catch (...) {
+    message.UnsetAttributes(&channel_);
+    message.FreeStream();
+    throw;
+  }
+  message.UnsetAttributes(&channel_);
+  message.FreeStream();
+}
+
+void RegisterProxyClass(std::string_view interface_id, TROProxyClass proxy_class) {
+  ProxyRegistry& registry = TheProxyRegistry();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  if (FindLocked(registry, interface_id) == nullptr) {
+    registry.classes.emplace_back(std::string(interface_id), proxy_class);
+  }
+}
+
+void UnregisterProxyClass(std::string_view interface_id) {
+  ProxyRegistry& registry = TheProxyRegistry();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  std::erase_if(registry.classes,
+                [&](const auto& entry) { return AsciiSameText(entry.first, interface_id); });
+}
+
+TROProxyClass FindProxyClass(std::string_view interface_id, bool quiet) {
+  ProxyRegistry& registry = TheProxyRegistry();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  TROProxyClass found = FindLocked(registry, interface_id);
+  if (found == nullptr && !quiet) {
+    throw EROException(Format("Unknown proxy interface \"%s\"", interface_id));
+  }
+  return found;
+}
+
+}  // namespace vantry

@@ -1,0 +1,103 @@
+#include "remoting/tcp_channel.h"
+
+#include <charconv>
+
+#include "remoting/ascii_text.h"
+#include "remoting/ro_exception.h"
+
+namespace vantry {
+namespace {
+
+// Clears the busy flag however the call ends.
+class BusyGuard {
+ public:
+  explicit BusyGuard(std::atomic<bool>* busy) : busy_(busy) {}
+  ~BusyGuard() {
+    if (busy_ != nullptr) busy_->store(false);
+  }
+
+ private:
+  std::atomic<bool>* busy_;
+};
+
+// The port of "host:port"; nothing when the text after the colon is not 1 to 65535.
+std::optional<int> ParsePort(std::string_view text) {
+  int port = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), port);
+  if (error != std::errc() || end != text.data() + text.size() || port < 1 || port > 65535) {
+    return std::nullopt;
+  }
+  return port;
+}
+
+}  // namespace
+
+void ResolveTarget(const std::string& host, int default_port, std::string* address, int* port) {
+  std::string name = host;
+  *port = default_port;
+  if (size_t colon = host.rfind(':'); colon != std::string::npos) {
+    std::optional<int> parsed = ParsePort(std::string_view(host).substr(colon + 1));
+    if (!parsed) throw ESocketError(kWsaHostNotFound);
+    name = host.substr(0, colon);
+    *port = *parsed;
+  }
+  if (AsciiSameText(name, "localhost")) {
+    *address = "127.0.0.1";
+    return;
+  }
+  std::optional<std::string> resolved = name.empty() ? std::nullopt : TryResolveIPv4(name);
+  if (!resolved) throw ESocketError(kWsaHostNotFound);
+  *address = *resolved;
+}
+
+void TROTCPChannel::CheckProperties() const {
+  if (host_.empty()) throw EROException(name_ + ".Host must be set.");
+}
+
+void TROTCPChannel::Dispatch(IROMessage& message) {
+  TROBinaryMemoryStream request;
+  message.WriteToStream(request);
+  auto response = std::make_unique<TROBinaryMemoryStream>();
+  DispatchStreams(request, *response);
+  // The message takes charge of the response buffer when it reads it successfully.
+  message.ReadFromStream(response);
+}
+
+void TROTCPChannel::DispatchStreams(TROBinaryMemoryStream& request,
+                                    TROBinaryMemoryStream& response) {
+  std::atomic<bool>* busy = nullptr;
+  if (!thread_safe_) {
+    if (busy_.exchange(true)) throw EROChannelBusy("Channel is busy. Try again later.");
+    busy = &busy_;
+  }
+  BusyGuard guard(busy);
+  request.Rewind();
+  try {
+    Exchange(request, response);
+  } catch (...) {
+    connection_.reset();
+    throw;
+  }
+  if (!keep_alive_) connection_.reset();
+  response.Rewind();
+}
+
+void TROTCPChannel::Exchange(TROBinaryMemoryStream& request, TROBinaryMemoryStream& response) {
+  if (!connection_ || !connection_->Connected()) Connect();
+  connection_->WriteFrame(request);
+  connection_->ReadFrame(response);
+}
+
+void TROTCPChannel::Connect() {
+  std::string address;
+  int port = 0;
+  ResolveTarget(host_, port_, &address, &port);
+  connection_.reset();
+  auto connection = TROTCPConnection::Connect(address, port);
+  // A peer that dies mid-call is noticed in minutes instead of never.
+  connection->SetKeepAlive();
+  if (disable_nagle_) connection->SetNoDelay();
+  connection_ = std::move(connection);
+}
+
+}  // namespace vantry
