@@ -202,6 +202,8 @@ class TROMessage : public IROMessage {
  protected:
   // Replaces the body by `body` (may be empty) and attaches the serializer to it.
   void SetBody(std::unique_ptr<TROBinaryMemoryStream> body);
+  // Hands the body out, leaving the message without one.
+  std::unique_ptr<TROBinaryMemoryStream> TakeBody();
   // Copies settings, envelopes and hooks into `clone`.
   void CopySettingsTo(TROMessage& clone) const;
 
@@ -242,6 +244,8 @@ class TROBinMessage : public TROMessage {
   // Steps shared by both ReadFromStream forms; `owned` is the caller's buffer when the message
   // may take it, else nullptr.
   void ReadMessage(TROBinaryMemoryStream& source, std::unique_ptr<TROBinaryMemoryStream>* owned);
+  // Acts on the type byte of a message whose body is in place (positioned after the header).
+  void ReadBody(uint8_t type_byte);
   // Header and (maybe compressed) body at `dest`'s position.
   void WriteHeaderAndBody(TROBinaryMemoryStream& dest, uint8_t type_byte);
 };

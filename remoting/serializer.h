@@ -25,6 +25,9 @@
 
 namespace vantry {
 
+// The longest struct class name a reader accepts.
+inline constexpr int kMaxStructClassNameLength = 256;
+
 class TROStreamSerializer {
  public:
   TROStreamSerializer() = default;
@@ -130,10 +133,12 @@ class TROStreamSerializer {
   // Reads a 4-byte string length and checks it against `max_length` and the stream size
   // (`unit` bytes per character).
   int32_t ReadStringLength(int max_length, int unit);
+  // Variant payloads for `code`, shared by variants and variant array elements (whose Boolean is
+  // 1 byte instead of 4). Return false for codes without a payload routine.
+  bool WriteVariantPayload(uint16_t code, const Variant& value, bool in_array);
+  bool ReadVariantPayload(uint16_t code, Variant& value, bool in_array);
   void WriteVariantArray(const Variant& value);
   void ReadVariantArray(uint16_t type, Variant& value);
-  void WriteVariantElement(uint16_t element_type, const Variant& value);
-  void ReadVariantElement(uint16_t element_type, Variant& value);
 
   TROBinaryMemoryStream* stream_ = nullptr;  // not owned
 };

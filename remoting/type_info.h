@@ -9,7 +9,7 @@
 //   int64_t                                            Int64
 //   bool, enums (1, 2 or 4 bytes)                      enumerations (4 bytes on the wire)
 //   float double long double                           single, double, extended
-//   TDateTime                                          date-time (double, days since 1899-12-30)
+//   TRODateTime                                        date-time (double, days since 1899-12-30)
 //   std::string                                        AnsiString (bytes, no conversion)
 //   Utf8String, GuidString                             UTF-8 string, Guid (text form)
 //   std::u16string                                     wide string
@@ -29,11 +29,13 @@
 #include <type_traits>
 #include <vector>
 
+#include "remoting/binary_stream.h"
+#include "remoting/ro_exception.h"
+#include "remoting/value_types.h"
+
 namespace vantry {
 
 class TROComplexType;
-class TROBinaryMemoryStream;
-class EROException;
 
 enum class TypeKind : uint8_t {
   kUnknown,
@@ -96,6 +98,8 @@ struct ClassInfo {
 
 // The wire ordering of field names (see ClassInfo::SortedFields); true when a < b.
 bool FieldNameLess(const char* a, const char* b);
+// Sorts `fields` by FieldNameLess.
+void SortFieldsInWireOrder(std::vector<FieldInfo>& fields);
 
 // Root classes of the categories.
 const ClassInfo& BinaryClassInfo();     // "TROBinaryMemoryStream"
@@ -116,6 +120,7 @@ struct TypeInfo {
   const char* name = "";  // the type's name, e.g. "Integer", "AnsiString", "FileList"
   OrdinalType ordinal = OrdinalType::kS32;  // kInteger
   uint8_t enum_size = 1;                    // kEnumeration: width of the variable, 1, 2 or 4
+  bool is_boolean = false;                  // kEnumeration: a C++ bool (stored as 0 or 1)
   FloatType float_type = FloatType::kDouble;  // kFloat
   bool is_date_time = false;                  // kFloat
   StringType string_type = StringType::kAnsi;  // kString
@@ -125,10 +130,11 @@ struct TypeInfo {
   ObjectSlot slot{};                           // kClass
 };
 
-// Date-time: days since 1899-12-30, the fraction is the time of day.
-struct TDateTime {
+// Date-time: days since 1899-12-30, the fraction is the time of day. A type of its own, unlike
+// the plain double of platform/clock.h, so that a date-time parameter is told from a Double.
+struct TRODateTime {
   double value = 0;
-  friend bool operator==(const TDateTime&, const TDateTime&) = default;
+  friend bool operator==(const TRODateTime&, const TRODateTime&) = default;
 };
 
 // Distinct single-byte string types for the UTF-8 and Guid string kinds.
@@ -245,9 +251,6 @@ TypeInfo MakeTypeInfo();
 
 }  // namespace type_info_internal
 
-struct Variant;
-struct XmlNode;
-
 // The description of a variable of C++ type T (see the table at the top).
 template <typename T>
 const TypeInfo& TypeInfoOf() {
@@ -265,7 +268,9 @@ namespace type_info_internal {
 template <typename T>
 TypeInfo MakeTypeInfo() {
   if constexpr (std::is_same_v<T, bool>) {
-    return EnumTypeInfo("Boolean", 1);
+    TypeInfo t = EnumTypeInfo("Boolean", 1);
+    t.is_boolean = true;
+    return t;
   } else if constexpr (std::is_same_v<T, int8_t>) {
     return IntegerTypeInfo("Int8", OrdinalType::kS8);
   } else if constexpr (std::is_same_v<T, uint8_t>) {
@@ -289,7 +294,7 @@ TypeInfo MakeTypeInfo() {
     return FloatTypeInfo("Double", FloatType::kDouble);
   } else if constexpr (std::is_same_v<T, long double>) {
     return FloatTypeInfo("Extended", FloatType::kExtended);
-  } else if constexpr (std::is_same_v<T, TDateTime>) {
+  } else if constexpr (std::is_same_v<T, TRODateTime>) {
     return FloatTypeInfo("DateTime", FloatType::kDouble, true);
   } else if constexpr (std::is_same_v<T, std::string>) {
     return StringTypeInfo("AnsiString", StringType::kAnsi);
