@@ -1,0 +1,109 @@
+// TVantryService, the implementation of VantryService: one object per remote call, made by the
+// class factory that RegisterVantryService() installs. Its file operations work directly on the
+// Windows paths the caller passes, through the FileSystem handed in by whoever registers the
+// service (the host passes its PosixFileSystem; tests may pass a fake). Failures are exceptions
+// whose class and text reach the caller: Exception for the service's own messages, EOSError for
+// failed system calls, EInOutError "Unable to create directory".
+//
+// Operations built by later work (archiving, disk-space reclamation, backup reception and
+// sending, settings, identity and permissions) raise Exception
+// "Operation %s is not available yet" naming the operation.
+//
+// Thread safety: an object belongs to one call; objects keep no state of their own, so any
+// number of calls run at once, racing on the same files only as the file system lets them.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "contract/VantryLibrary_Intf.h"
+#include "platform/file_system.h"
+#include "remoting/class_factory.h"
+#include "remoting/remotable.h"
+
+namespace vantry {
+
+class TVantryService : public TRORemotable, public IVantryService {
+ public:
+  // `file_system` must outlive the object.
+  explicit TVantryService(FileSystem& file_system) : file_system_(file_system) {}
+
+  // Replaces `ToFileName` (creating its directories first) when the source exists and the space
+  // test passes: 2 x the source's size must be strictly below the free space of the target's
+  // directory. Exception "File "%s" does not exist", "Not sufficient disk space for copying file
+  // "%s" to "%s""; EInOutError when the target has no directory part; EOSError.
+  void CopyFile(const std::string& from_file_name, const std::string& to_file_name) override;
+  void GetVantryInstanceIdentifier(std::string& computer_name, std::string& guid) override;
+  bool FileExists(const std::string& file_name) override;
+  // True for a missing file (directories count as missing); else whether the delete worked.
+  bool DeleteFile(const std::string& file_name) override;
+  // A plain rename that fails (EOSError 183) when the target exists; always true otherwise.
+  bool RenameFile(const std::string& from_file_name, const std::string& to_file_name) override;
+  // As CopyFile ("Not sufficient disk space for moving file "%s" to "%s""), then a move that
+  // replaces the target, may copy across volumes and writes through.
+  void MoveFile(const std::string& from_file_name, const std::string& to_file_name) override;
+  void ArchiveFile(const std::string& file_name) override;
+  // Creates the directory path unless it exists; a failure to create is not reported.
+  // EInOutError "Unable to create directory" for an empty name.
+  void CreateDirectory(const std::string& directory_name) override;
+  void MakeSpaceOnDiskForBackup(const std::string& database_file_name,
+                                const std::string& backup_directory,
+                                TVantry_DeleteStrategyType delete_strategy_type) override;
+  // Free bytes available to the service's account on the volume of an existing directory.
+  int64_t GetFreeDiskSpace(const std::string& backup_directory) override;
+  // 2 x GetFileSize.
+  int64_t GetRequiredDiskSpace(const std::string& database_file_name) override;
+  // Every entry matching `search_path` (mask 63: "." and ".." included), each prefixed with the
+  // pattern's directory part and a trailing "\". Empty when nothing matches.
+  std::unique_ptr<FileList> GetBackupFileNames(const std::string& search_path) override;
+  // 0 for a missing file or a directory.
+  int64_t GetFileSize(const std::string& file_name) override;
+  std::string GetDefaultBackupPath() override;
+  std::string GetDefaultDatabasePath() override;
+  std::string GetAlternateBackupPathForRestoreFromAnotherServer() override;
+  std::string GetAlternateRestorePathForRestoreFromAnotherServer() override;
+  void ReceiveBackup(const std::string& file_name, int64_t total_file_size, int64_t offset,
+                     TROBinaryMemoryStream* data_chunk) override;
+  void SendBackup(const std::string& source_file_name, const std::string& target_server,
+                  const std::string& target_file_name) override;
+  bool GetIsFBClassicServer() override;
+  TVantry_DeleteStrategyType GetDefaultDeleteStrategy() override;
+  std::unique_ptr<TargetServerList> GetOtherTargetServers() override;
+  bool RequestBackupPermission(const std::string& backup_file_name) override;
+  bool RequestManualBackupPermission(const std::string& backup_file_name) override;
+  bool BackupPermissionGranted(int32_t& granted, int32_t& max_limit) override;
+  bool RequestBackupPermissionCompleted(const std::string& backup_file_name) override;
+  std::string MigrateToServer() override;
+  bool MigrateAllDatabases() override;
+  bool MigrateUsingClone() override;
+  int32_t GetBackupPeriodEndHour() override;
+
+ private:
+  // The checks shared by CopyFile and MoveFile: source exists, target directory made, room for
+  // twice the source. `verb` is "copying" or "moving".
+  void PrepareTransfer(const std::string& from_file_name, const std::string& to_file_name,
+                       const char* verb);
+
+  FileSystem& file_system_;
+};
+
+// Registers the class factory for "VantryService", whose objects are TVantryService on
+// `file_system` (which must outlive the factory). The factory leaves the registry when the
+// returned object is destroyed.
+std::unique_ptr<TROClassFactory> RegisterVantryService(FileSystem& file_system);
+
+// Everything the program entry registers before the server is switched on: the class factory
+// of VantryService and the contract's registrations. Destroyed at shutdown, after the server is
+// off.
+class VantryServiceRegistration {
+ public:
+  explicit VantryServiceRegistration(FileSystem& file_system)
+      : factory_(RegisterVantryService(file_system)) {}
+
+ private:
+  std::unique_ptr<TROClassFactory> factory_;
+  VantryLibraryRegistration library_;
+};
+
+}  // namespace vantry
