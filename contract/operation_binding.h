@@ -221,27 +221,40 @@ struct OperationBinding<Op, binding_internal::MethodSignature<R (C::*)(Args...)>
     }
   };
 
-  // Each helper below visits the parameters in order and acts on the In or the Out ones.
+  // The per-parameter steps: each acts on an In or an Out parameter P and does nothing for the
+  // other direction; the folds below visit the parameters in order.
+  template <typename P, typename Local>
+  static void ReadIn(IROMessage& message, const char* name, Local& local) {
+    if constexpr (!Traits<P>::kOut) message.Read(name, LocalTypeInfo<Local>(), &local);
+  }
+  template <typename P, typename Local>
+  static void WriteOut(IROMessage& message, const char* name, const Local& local) {
+    if constexpr (Traits<P>::kOut) message.Write(name, LocalTypeInfo<Local>(), &local);
+  }
+  template <typename P, typename Value>
+  static void WriteIn(IROMessage& message, const char* name, const Value& value) {
+    if constexpr (Traits<P>::kObject) {
+      using Object = std::remove_pointer_t<Value>;
+      message.Write(name, binding_internal::BorrowedObjectTypeInfo<Object>(), &value);
+    } else if constexpr (!Traits<P>::kOut) {
+      message.Write(name, LocalTypeInfo<Value>(), &value);
+    }
+  }
+  template <typename P, typename Value>
+  static void ReadOut(IROMessage& message, const char* name, Value& value) {
+    if constexpr (Traits<P>::kOut) message.Read(name, LocalTypeInfo<Value>(), &value);
+  }
+
   template <size_t... I>
   static void ReadIns(const Op& op, IROMessage& message, Locals& locals,
                       std::index_sequence<I...>) {
-    auto read = [&]<typename P>(const char* name, auto& local) {
-      if constexpr (!Traits<P>::kOut) {
-        message.Read(name, LocalTypeInfo<typename Traits<P>::Local>(), &local);
-      }
-    };
-    (read.template operator()<Args>(op.params[I], std::get<I>(locals)), ...);
+    (ReadIn<Args>(message, op.params[I], std::get<I>(locals)), ...);
   }
 
   template <size_t... I>
   static void WriteOuts(const Op& op, IROMessage& message, Locals& locals,
                         std::index_sequence<I...>) {
-    auto write = [&]<typename P>(const char* name, const auto& local) {
-      if constexpr (Traits<P>::kOut) {
-        message.Write(name, LocalTypeInfo<typename Traits<P>::Local>(), &local);
-      }
-    };
-    (write.template operator()<Args>(op.params[I], std::get<I>(locals)), ...);
+    (WriteOut<Args>(message, op.params[I], std::get<I>(locals)), ...);
   }
 
   template <size_t... I>
@@ -263,26 +276,13 @@ struct OperationBinding<Op, binding_internal::MethodSignature<R (C::*)(Args...)>
   template <typename Params, size_t... I>
   static void WriteIns(const Op& op, IROMessage& message, Params& params,
                        std::index_sequence<I...>) {
-    auto write = [&]<typename P>(const char* name, const auto& value) {
-      if constexpr (Traits<P>::kObject) {
-        using Object = std::remove_pointer_t<typename Traits<P>::Value>;
-        message.Write(name, binding_internal::BorrowedObjectTypeInfo<Object>(), &value);
-      } else if constexpr (!Traits<P>::kOut) {
-        message.Write(name, LocalTypeInfo<typename Traits<P>::Value>(), &value);
-      }
-    };
-    (write.template operator()<Args>(op.params[I], std::get<I>(params)), ...);
+    (WriteIn<Args>(message, op.params[I], std::get<I>(params)), ...);
   }
 
   template <typename Params, size_t... I>
   static void ReadOuts(const Op& op, IROMessage& message, Params& params,
                        std::index_sequence<I...>) {
-    auto read = [&]<typename P>(const char* name, auto& value) {
-      if constexpr (Traits<P>::kOut) {
-        message.Read(name, LocalTypeInfo<typename Traits<P>::Value>(), &value);
-      }
-    };
-    (read.template operator()<Args>(op.params[I], std::get<I>(params)), ...);
+    (ReadOut<Args>(message, op.params[I], std::get<I>(params)), ...);
   }
 };
 
@@ -296,19 +296,19 @@ void InvokeHandler(TRORemotable& instance, IROMessage& message, IROTransport& tr
   OperationBinding<Op>::Invoke(op, Names, response_name, instance, message, transport, options);
 }
 
-// The handler table of every operation of `Table`, in table order; built once, lives until exit.
+// The handler table of every operation of `Table`, in table order; built once.
 template <auto& Table, const ServiceNames& Names>
 std::span<const TROHandlerEntry> HandlerTable() {
   constexpr size_t kCount = std::tuple_size_v<std::remove_cvref_t<decltype(Table)>>;
-  static const auto* entries = [] {
-    return []<size_t... I>(std::index_sequence<I...>) {
-      static const std::array<std::string, kCount> names{
-          (std::string("Invoke_") + std::get<I>(Table).name)...};
-      return new std::array<TROHandlerEntry, kCount>{
-          TROHandlerEntry{names[I].c_str(), &InvokeHandler<Table, Names, I>}...};
-    }(std::make_index_sequence<kCount>{});
-  }();
-  return *entries;
+  static const std::array<std::string, kCount> names = []<size_t... I>(std::index_sequence<I...>) {
+    return std::array<std::string, kCount>{(std::string("Invoke_") + std::get<I>(Table).name)...};
+  }(std::make_index_sequence<kCount>{});
+  static const std::array<TROHandlerEntry, kCount> entries =
+      []<size_t... I>(std::index_sequence<I...>) {
+        return std::array<TROHandlerEntry, kCount>{
+            TROHandlerEntry{names[I].c_str(), &InvokeHandler<Table, Names, I>}...};
+      }(std::make_index_sequence<kCount>{});
+  return entries;
 }
 
 // The proxy call of `Method`'s operation in `Table`; `send` as in OperationBinding::Call.
