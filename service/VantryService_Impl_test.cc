@@ -7,6 +7,10 @@
 #include <vector>
 
 #include "contract/VantryLibrary_Invk.h"
+#include "remoting/dispatch.h"
+#include "remoting/remote_service.h"
+#include "remoting/tcp_channel.h"
+#include "remoting/tcp_server.h"
 #include "service/fake_file_system.h"
 
 namespace vantry {
@@ -239,6 +243,42 @@ TEST(VantryServiceRegistrationTest, DispatchFindsTheServiceWhileRegistered) {
               ThrowsMessage<EROException>(
                   StrEq("Class factory for interface VantryService not found")));
   EXPECT_EQ(nullptr, FindComplexTypeClass("FileList"));
+}
+
+// The whole road of a call: proxy, channel, TCP server, dispatch, invoker, TVantryService.
+TEST(VantryServiceRemoteTest, CallerReceivesResultsAndErrorsWithThePrefix) {
+  FakeFileSystem fs;
+  VantryServiceRegistration registration(fs);
+  TROBinMessage server_message;
+  TROTCPServer server;
+  server.SetBindAddress("127.0.0.1");
+  server.SetPort(0);
+  server.Dispatchers().Add("ROMessage").SetMessage(&server_message);
+  server.SetActive(true);
+  TROBinMessage client_message;
+  TROTCPChannel channel;
+  channel.SetPort(server.GetPort());
+  TRORemoteService holder;
+  holder.SetMessage(&client_message);
+  holder.SetChannel(&channel);
+  std::shared_ptr<IVantryService> service = holder.GetService<IVantryService>(kIVantryServiceGuid);
+  ASSERT_NE(nullptr, service);
+
+  fs.WriteFile("T:\\bak\\caf\xE9.fbk", "12345");
+  service->CopyFile("T:\\bak\\caf\xE9.fbk", "T:\\copy\\caf\xE9.fbk");
+  EXPECT_EQ(5, service->GetFileSize("T:\\copy\\caf\xE9.fbk"));
+  std::unique_ptr<FileList> names = service->GetBackupFileNames("T:\\copy\\*.fbk");
+  ASSERT_NE(nullptr, names);
+  ASSERT_EQ(1, names->Count());
+  EXPECT_EQ("T:\\copy\\caf\xE9.fbk", names->Items(0));
+  EXPECT_THAT([&] { service->CopyFile("T:\\none.fdb", "T:\\x.fdb"); },
+              ThrowsMessage<EROUnregisteredServerException>(StrEq(
+                  "An exception was raised on the server: File \"T:\\none.fdb\" does not exist")));
+  EXPECT_THAT([&] { service->RenameFile("T:\\copy\\caf\xE9.fbk", "T:\\bak\\caf\xE9.fbk"); },
+              ThrowsMessage<EROUnregisteredServerException>(
+                  StrEq(std::string("An exception was raised on the server: ") + kAlreadyExists)));
+  service.reset();
+  server.SetActive(false);
 }
 
 }  // namespace
