@@ -1,0 +1,227 @@
+// vantry-load: drives concurrent clients against a remote-call server, each making one small call
+// per connection, and prints the call rate and latency percentiles. The last line is always
+//   calls_per_s=<n> p50_us=<n> p99_us=<n>
+//
+//   --clients N        concurrent clients (16)
+//   --seconds S        duration (5)
+//   --host H --port P  target (127.0.0.1, 8090)
+//   --request-file F   the request message (a frame's payload); default: a 5-byte probe
+//   --idle M           extra connections held open and silent meanwhile
+//   --baseline         measure an in-process bare frame server instead (read one frame, answer
+//                      a fixed 40-byte frame, close; threads reused like the real server's)
+//   --serve            instead of measuring, run a TCP server answering probes on --port for
+//                      --seconds (0: until killed), for measuring the runtime's own server
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/socket.h"
+#include "remoting/dispatch.h"
+#include "remoting/message.h"
+#include "remoting/tcp_channel.h"
+#include "remoting/tcp_connection.h"
+#include "remoting/tcp_server.h"
+#include "remoting/worker_pool.h"
+
+namespace vantry {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Options {
+  int clients = 16;
+  double seconds = 5;
+  std::string host = "127.0.0.1";
+  int port = 8090;
+  std::string request_file;
+  int idle = 0;
+  bool baseline = false;
+  bool serve = false;
+};
+
+// The physical reference: a bare thread-per-connection frame server on loopback.
+class BaselineServer {
+ public:
+  BaselineServer() : answer_(std::string(40, 'b')) {
+    listener_ = Socket::Create();
+    listener_.SetReuseAddress(true);
+    listener_.Bind("127.0.0.1", 0);
+    listener_.Listen(128);
+    thread_ = std::thread([this] { Listen(); });
+  }
+  ~BaselineServer() {
+    stop_ = true;
+    thread_.join();
+  }
+  int Port() const { return listener_.LocalPort(); }
+
+ private:
+  void Listen() {
+    while (!stop_) {
+      if (!listener_.WaitReadable(100)) continue;
+      auto connection = std::make_shared<TROTCPConnection>(listener_.Accept());
+      pool_.Run([this, connection] {
+        try {
+          TROBinaryMemoryStream request;
+          connection->ReadFrame(request);
+          TROBinaryMemoryStream answer(answer_.View());
+          connection->WriteFrame(answer);
+        } catch (...) {
+        }
+        connection->Close();
+      });
+    }
+  }
+
+  TROBinaryMemoryStream answer_;
+  Socket listener_;
+  std::atomic<bool> stop_{false};
+  WorkerPool pool_;
+  std::thread thread_;
+};
+
+struct ClientResult {
+  std::vector<uint32_t> latencies_us;
+  uint64_t errors = 0;
+};
+
+void RunClient(const std::string& host, int port, const std::string& request,
+               Clock::time_point deadline, ClientResult* result) {
+  TROTCPChannel channel;
+  channel.SetHost(host);
+  channel.SetPort(port);
+  TROBinaryMemoryStream in(request);
+  TROBinaryMemoryStream out;
+  while (Clock::now() < deadline) {
+    auto start = Clock::now();
+    try {
+      out.Clear();
+      channel.DispatchStreams(in, out);
+    } catch (const std::exception&) {
+      ++result->errors;
+      continue;
+    }
+    auto us = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
+    result->latencies_us.push_back(static_cast<uint32_t>(us.count()));
+  }
+}
+
+// Connections that connect and stay silent until destroyed. They are opened in small batches:
+// a burst beyond the server's listen backlog (15) would have SYNs dropped and retried a second
+// later, which measures the backlog instead of the server.
+std::vector<Socket> OpenIdle(const std::string& host, int port, int count) {
+  std::string address;
+  int target_port = 0;
+  ResolveTarget(host, port, &address, &target_port);
+  std::vector<Socket> idle;
+  for (int i = 0; i < count; ++i) {
+    Socket s = Socket::Create();
+    s.Connect(address, target_port);
+    idle.push_back(std::move(s));
+    if (i % 8 == 7) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return idle;
+}
+
+uint32_t Percentile(const std::vector<uint32_t>& sorted, double p) {
+  if (sorted.empty()) return 0;
+  size_t index = static_cast<size_t>(p * static_cast<double>(sorted.size() - 1));
+  return sorted[index];
+}
+
+std::string ReadRequest(const Options& options) {
+  if (options.request_file.empty()) return "PROBE";
+  std::ifstream file(options.request_file, std::ios::binary);
+  if (!file) throw std::runtime_error("cannot read " + options.request_file);
+  return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+int Serve(const Options& options) {
+  TROBinMessage message;
+  message.SetName("ROMessage");
+  TROTCPServer server;
+  server.SetBindAddress("127.0.0.1");
+  server.SetPort(options.port);
+  server.Dispatchers().Add("ROMessage").SetMessage(&message);
+  server.SetActive(true);
+  std::printf("serving probes on 127.0.0.1:%d\n", server.GetPort());
+  std::fflush(stdout);
+  auto deadline = Clock::now() + std::chrono::duration<double>(options.seconds);
+  while (options.seconds <= 0 || Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  server.SetActive(false);
+  return 0;
+}
+
+int Measure(const Options& options) {
+  std::string request = ReadRequest(options);
+  std::unique_ptr<BaselineServer> baseline;
+  std::string host = options.host;
+  int port = options.port;
+  if (options.baseline) {
+    baseline = std::make_unique<BaselineServer>();
+    host = "127.0.0.1";
+    port = baseline->Port();
+  }
+  std::vector<Socket> idle = OpenIdle(host, port, options.idle);
+
+  std::vector<ClientResult> results(options.clients);
+  std::vector<std::thread> clients;
+  auto start = Clock::now();
+  Clock::time_point deadline =
+      start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.seconds));
+  for (int i = 0; i < options.clients; ++i) {
+    clients.emplace_back(RunClient, host, port, request, deadline, &results[i]);
+  }
+  for (std::thread& client : clients) client.join();
+  double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+  idle.clear();
+
+  std::vector<uint32_t> all;
+  uint64_t errors = 0;
+  for (const ClientResult& r : results) {
+    all.insert(all.end(), r.latencies_us.begin(), r.latencies_us.end());
+    errors += r.errors;
+  }
+  std::sort(all.begin(), all.end());
+  std::printf("target=%s:%d%s clients=%d idle=%d seconds=%.1f calls=%zu errors=%llu\n",
+              host.c_str(), port, options.baseline ? " (baseline)" : "", options.clients,
+              options.idle, elapsed, all.size(), static_cast<unsigned long long>(errors));
+  std::printf("calls_per_s=%.0f p50_us=%u p99_us=%u\n", static_cast<double>(all.size()) / elapsed,
+              Percentile(all, 0.50), Percentile(all, 0.99));
+  return 0;
+}
+
+}  // namespace
+}  // namespace vantry
+
+int main(int argc, char** argv) {
+  vantry::Options options;
+  CLI::App app("Drives concurrent one-call connections against a remote-call server.");
+  app.add_option("--clients", options.clients, "concurrent clients")->check(CLI::PositiveNumber);
+  app.add_option("--seconds", options.seconds, "duration in seconds");
+  app.add_option("--host", options.host, "target host");
+  app.add_option("--port", options.port, "target port");
+  app.add_option("--request-file", options.request_file, "request message (frame payload)");
+  app.add_option("--idle", options.idle, "extra idle connections held open");
+  app.add_flag("--baseline", options.baseline, "measure an in-process bare frame server");
+  app.add_flag("--serve", options.serve, "serve probes on --port instead of measuring");
+  CLI11_PARSE(app, argc, argv);
+  try {
+    return options.serve ? vantry::Serve(options) : vantry::Measure(options);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "vantry-load: %s\n", error.what());
+    return 1;
+  }
+}
