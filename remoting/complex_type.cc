@@ -27,8 +27,8 @@ void TROComplexType::ReadComplex(TROStreamSerializer& serializer) {
 }
 
 const ClassInfo& TROArray::StaticClass() {
-  static const ClassInfo info{"TROArray", &TROComplexType::StaticClass(), ClassCategory::kArray,
-                              nullptr, {}};
+  static const ClassInfo info{
+      "TROArray", &TROComplexType::StaticClass(), ClassCategory::kArray, nullptr, {}};
   return info;
 }
 

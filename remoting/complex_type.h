@@ -12,8 +12,8 @@
 //         "TPoint", {Field<&TPoint::x>("X")});
 //     return info;
 //   }
-// An array: `class FileList : public TROTypedArray<std::string> { VANTRY_COMPLEX_CLASS(FileList) };`
-// with MakeClassInfo<FileList, TROArray>("FileList").
+// An array: `class FileList : public TROTypedArray<std::string> { VANTRY_COMPLEX_CLASS(FileList)
+// };` with MakeClassInfo<FileList, TROArray>("FileList").
 //
 // Thread safety: objects belong to one thread at a time. The registry is filled at start-up and
 // read afterwards; its operations lock internally.
@@ -30,9 +30,9 @@ namespace vantry {
 class TROStreamSerializer;
 
 // Declares the class description accessors of a complex type; define StaticClass() in the .cc.
-#define VANTRY_COMPLEX_CLASS(Name)                                           \
- public:                                                                     \
-  static const ::vantry::ClassInfo& StaticClass();                           \
+#define VANTRY_COMPLEX_CLASS(Name)                 \
+ public:                                           \
+  static const ::vantry::ClassInfo& StaticClass(); \
   const ::vantry::ClassInfo& GetClass() const override { return StaticClass(); }
 
 class TROComplexType {

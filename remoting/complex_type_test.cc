@@ -78,8 +78,9 @@ TEST(ComplexTypeRegistryTest, RegistersOnceAndFindsIgnoringCase) {
   RegisterComplexTypeClass(TTestStringList::StaticClass());  // same class again: nothing
   EXPECT_EQ(FindComplexTypeClass("ttestSTRINGlist"), &TTestStringList::StaticClass());
   EXPECT_EQ(FindComplexTypeClass("TNoSuchClass"), nullptr);
-  EXPECT_THAT([] { RegisterComplexTypeClass(TOtherList::StaticClass()); },
-              ThrowsMessage<EROException>(StrEq("Class \"TTESTSTRINGLIST\" is already registered")));
+  EXPECT_THAT(
+      [] { RegisterComplexTypeClass(TOtherList::StaticClass()); },
+      ThrowsMessage<EROException>(StrEq("Class \"TTESTSTRINGLIST\" is already registered")));
 }
 
 TEST(ComplexTypeRegistryTest, UnregisterRemoves) {
@@ -92,7 +93,8 @@ TEST(ComplexTypeRegistryTest, UnregisterRemoves) {
 
 TEST(FieldOrderTest, CaseFoldedBytesThenLength) {
   std::vector<FieldInfo> fields;
-  for (const char* name : {"_x", "b", "ab", "a1", "A", "Ab"}) fields.push_back({name, nullptr, nullptr});
+  for (const char* name : {"_x", "b", "ab", "a1", "A", "Ab"})
+    fields.push_back({name, nullptr, nullptr});
   SortFieldsInWireOrder(fields);
   std::vector<std::string> names;
   for (const FieldInfo& f : fields) names.push_back(f.name);

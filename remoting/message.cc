@@ -94,11 +94,16 @@ namespace {
 
 uint8_t TypeByteOf(TMessageKind kind) {
   switch (kind) {
-    case TMessageKind::kException: return kMessageTypeException;
-    case TMessageKind::kEvent: return kMessageTypeEvent;
-    case TMessageKind::kPoll: return kMessageTypePoll;
-    case TMessageKind::kPollResponse: return kMessageTypePollResponse;
-    default: return kMessageTypeMessage;
+    case TMessageKind::kException:
+      return kMessageTypeException;
+    case TMessageKind::kEvent:
+      return kMessageTypeEvent;
+    case TMessageKind::kPoll:
+      return kMessageTypePoll;
+    case TMessageKind::kPollResponse:
+      return kMessageTypePollResponse;
+    default:
+      return kMessageTypeMessage;
   }
 }
 
@@ -172,9 +177,7 @@ void TROBinMessage::WriteException(TROBinaryMemoryStream& dest, const Exception&
   WriteHeaderAndBody(dest, kMessageTypeException);
 }
 
-void TROBinMessage::ReadFromStream(TROBinaryMemoryStream& source) {
-  ReadMessage(source, nullptr);
-}
+void TROBinMessage::ReadFromStream(TROBinaryMemoryStream& source) { ReadMessage(source, nullptr); }
 
 bool TROBinMessage::ReadFromStream(std::unique_ptr<TROBinaryMemoryStream>& source) {
   try {
@@ -206,8 +209,7 @@ void TROBinMessage::ReadMessage(TROBinaryMemoryStream& source,
   }
   auto flags = static_cast<uint8_t>(data[kHeaderFlagsOffset]);
   auto type_byte = static_cast<uint8_t>(data[kHeaderTypeOffset]);
-  client_id_ =
-      GuidFromBytes(reinterpret_cast<const uint8_t*>(data.data() + kHeaderClientIdOffset));
+  client_id_ = GuidFromBytes(reinterpret_cast<const uint8_t*>(data.data() + kHeaderClientIdOffset));
 
   if (flags & kFlagCompressed) {
     auto body = std::make_unique<TROBinaryMemoryStream>();
@@ -215,8 +217,7 @@ void TROBinMessage::ReadMessage(TROBinaryMemoryStream& source,
     SetBody(std::move(body));
     Body()->Rewind();
   } else {
-    SetBody(owned != nullptr ? std::move(*owned)
-                             : std::make_unique<TROBinaryMemoryStream>(data));
+    SetBody(owned != nullptr ? std::move(*owned) : std::make_unique<TROBinaryMemoryStream>(data));
     Body()->SetPosition(kMessageHeaderSize);
   }
   ReadBody(type_byte);
@@ -248,9 +249,11 @@ std::unique_ptr<Exception> TROBinMessage::DecodeException() {
   TROBinaryMemoryStream& body = *Body();
   std::string class_name = ReadUtf8LengthPrefixedString(body, kMaxNameLength);
   std::string text = ReadLengthPrefixedString(body, kMaxExceptionTextLength);
-  std::unique_ptr<EROException> error = FindExceptionClass(class_name).create(
-      AddServerExceptionPrefix() ? Format("An exception was raised on the server: %s", text)
-                                 : text);
+  std::unique_ptr<EROException> error =
+      FindExceptionClass(class_name)
+          .create(AddServerExceptionPrefix()
+                      ? Format("An exception was raised on the server: %s", text)
+                      : text);
   Serializer().ReadException("ROException", error.get());
   std::string trailing = ReadOptionalTrailingString(body);
   if (auto* server = dynamic_cast<EROServerException*>(error.get()); server && !trailing.empty()) {

@@ -57,8 +57,8 @@ class MessageTest : public testing::Test {
 TEST_F(MessageTest, WritesHeaderNamesAndValues) {
   message_.InitializeRequestMessage(nullptr, "VantryLibrary", "VantryService", "GetFileSize");
   message_.Write("FileName", std::string("C:\\x"));
-  EXPECT_EQ(ToHex(Written()), ToHex(Header("00 00") + Name("VantryService") + Name("GetFileSize") +
-                                    Name("C:\\x")));
+  EXPECT_EQ(ToHex(Written()),
+            ToHex(Header("00 00") + Name("VantryService") + Name("GetFileSize") + Name("C:\\x")));
 
   struct Row {
     TMessageKind kind;
@@ -100,8 +100,8 @@ TEST_F(MessageTest, ClientIdIsRandomAndReplacedByEveryRead) {
   TROBinMessage a, b;
   EXPECT_FALSE(a.GetClientID().IsNull());
   EXPECT_NE(a.GetClientID(), b.GetClientID());
-  std::string bytes = Hex("52 4F 31 30 37 00 00 00 00 00 00 00") + std::string(16, '\0') +
-                      Name("I") + Name("M");
+  std::string bytes =
+      Hex("52 4F 31 30 37 00 00 00 00 00 00 00") + std::string(16, '\0') + Name("I") + Name("M");
   ReadBytes(bytes);
   EXPECT_TRUE(reader_.GetClientID().IsNull());
 }
@@ -112,8 +112,9 @@ TEST_F(MessageTest, HeaderErrors) {
               ThrowsMessage<EReadError>(StrEq("Stream read error")));
   EXPECT_THAT(read(Header("00 00")),
               ThrowsMessage<EROException>(StrEq("Unexpected end of stream.")));
-  EXPECT_THAT(read(Header("00 00") + Name(std::string(257, 'i')) + Name("M")),
-              ThrowsMessage<EROException>(StrEq("Stream read error: Invalid string length \"257\"")));
+  EXPECT_THAT(
+      read(Header("00 00") + Name(std::string(257, 'i')) + Name("M")),
+      ThrowsMessage<EROException>(StrEq("Stream read error: Invalid string length \"257\"")));
   ReadBytes(Header("00 00") + Name(std::string(256, 'i')) + Name("M"));
   EXPECT_EQ(reader_.GetInterfaceName().size(), 256u);
 
@@ -125,13 +126,17 @@ TEST_F(MessageTest, HeaderErrors) {
                   std::string(20, 'z'))));
   std::string long_garbage = "RO106" + std::string(600, 'q');
   EXPECT_THAT(read(long_garbage),
-              ThrowsMessage<EROInvalidStream>(StrEq(
-                  "Invalid binary header. Either incompatible or not a binary message.\r\r" +
-                  long_garbage.substr(0, 500))));
-  EXPECT_THAT(read("ROENV\x03" "abc" + Header("00 00")),
+              ThrowsMessage<EROInvalidStream>(
+                  StrEq("Invalid binary header. Either incompatible or not a binary message.\r\r" +
+                        long_garbage.substr(0, 500))));
+  EXPECT_THAT(read("ROENV\x03"
+                   "abc" +
+                   Header("00 00")),
               ThrowsMessage<EROException>(StrEq("abc envelope isn't found")));
   // A marker longer than what follows is no envelope: the header check reports it.
-  EXPECT_THAT(read("ROENV\x7F" "abc" + std::string(30, 'x')),
+  EXPECT_THAT(read("ROENV\x7F"
+                   "abc" +
+                   std::string(30, 'x')),
               ThrowsMessage<EROInvalidStream>(StartsWith("Invalid binary header. Either")));
 }
 
@@ -206,8 +211,9 @@ TEST_F(MessageTest, ReadErrorsNameTheParameter) {
   int32_t count = 0;
   reader_.Read("Count", count);
   auto chunk = std::make_unique<TROBinaryMemoryStream>("old");
-  EXPECT_THAT([&] { reader_.Read("DataChunk", chunk); },
-              ThrowsMessage<EROException>(StrEq("Error reading parameter DataChunk: Stream read error")));
+  EXPECT_THAT(
+      [&] { reader_.Read("DataChunk", chunk); },
+      ThrowsMessage<EROException>(StrEq("Error reading parameter DataChunk: Stream read error")));
   EXPECT_EQ(chunk, nullptr);
   EXPECT_EQ(count, 1);
 }
@@ -234,9 +240,9 @@ class ErrorMessageTest : public MessageTest {
 };
 
 TEST_F(ErrorMessageTest, RecreatesRegisteredClassesInAnyLetterCase) {
-  EXPECT_THAT([&] { ReadError("etestserviceERROR", "disk full"); },
-              ThrowsMessage<ETestServiceError>(
-                  StrEq("An exception was raised on the server: disk full")));
+  EXPECT_THAT(
+      [&] { ReadError("etestserviceERROR", "disk full"); },
+      ThrowsMessage<ETestServiceError>(StrEq("An exception was raised on the server: disk full")));
   EXPECT_EQ(reader_.GetMessageKind(), TMessageKind::kException);
   EXPECT_THAT([&] { ReadError("EROSessionExpired", "x"); },
               ThrowsMessage<EROSessionExpired>(StrEq("An exception was raised on the server: x")));
@@ -271,8 +277,9 @@ TEST_F(ErrorMessageTest, ErrorMessagesRoundTrip) {
   message_.WriteException(out, ETestServiceError(std::string(70000, 'e')));
   out.SetSize(out.Position());
   EXPECT_EQ(out.Data()[5], 1);  // compressed like any large body
-  EXPECT_THAT([&] { ReadBytes(out.ToString()); },
-              ThrowsMessage<EROException>(StrEq("Stream read error: Invalid string length \"70000\"")));
+  EXPECT_THAT(
+      [&] { ReadBytes(out.ToString()); },
+      ThrowsMessage<EROException>(StrEq("Stream read error: Invalid string length \"70000\"")));
 
   out.Clear();
   message_.WriteException(out, EOSError(5, "Access is denied"));
@@ -333,8 +340,9 @@ TEST_F(MessageTest, FreeStreamReleasesTheBody) {
   message_.FreeStream();
   EXPECT_EQ(message_.Body(), nullptr);
   int32_t value;
-  EXPECT_THAT([&] { message_.Read("Value", value); },
-              ThrowsMessage<EROException>(StrEq("Error reading parameter Value: Stream read error")));
+  EXPECT_THAT(
+      [&] { message_.Read("Value", value); },
+      ThrowsMessage<EROException>(StrEq("Error reading parameter Value: Stream read error")));
 }
 
 }  // namespace

@@ -12,16 +12,26 @@ std::vector<FieldInfo> EROException::PublishedFields() const { return {}; }
 
 const char* ZlibResultText(int zlib_result) {
   switch (zlib_result) {
-    case 2: return "Need dictionary";
-    case 1: return "Stream end";
-    case 0: return "OK";
-    case -1: return "File error";
-    case -2: return "Stream error";
-    case -3: return "Data error";
-    case -4: return "Insufficient memory";
-    case -5: return "Buffer error";
-    case -6: return "Incompatible version";
-    default: return "";
+    case 2:
+      return "Need dictionary";
+    case 1:
+      return "Stream end";
+    case 0:
+      return "OK";
+    case -1:
+      return "File error";
+    case -2:
+      return "Stream error";
+    case -3:
+      return "Data error";
+    case -4:
+      return "Insufficient memory";
+    case -5:
+      return "Buffer error";
+    case -6:
+      return "Incompatible version";
+    default:
+      return "";
   }
 }
 

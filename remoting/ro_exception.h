@@ -78,8 +78,7 @@ struct ExceptionClass {
 // message constructor).
 template <typename E>
 ExceptionClass ExceptionClassOf() {
-  return {E("").ClassName(),
-          [](std::string message) -> std::unique_ptr<EROException> {
+  return {E("").ClassName(), [](std::string message) -> std::unique_ptr<EROException> {
             return std::make_unique<E>(std::move(message));
           }};
 }

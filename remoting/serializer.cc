@@ -28,20 +28,26 @@ namespace {
 size_t OrdinalSize(OrdinalType type) {
   switch (type) {
     case OrdinalType::kS8:
-    case OrdinalType::kU8: return 1;
+    case OrdinalType::kU8:
+      return 1;
     case OrdinalType::kS16:
-    case OrdinalType::kU16: return 2;
+    case OrdinalType::kU16:
+      return 2;
     case OrdinalType::kS32:
-    case OrdinalType::kU32: return 4;
+    case OrdinalType::kU32:
+      return 4;
   }
   return 4;
 }
 
 size_t FloatSize(FloatType type) {
   switch (type) {
-    case FloatType::kSingle: return 4;
-    case FloatType::kExtended: return 10;
-    default: return 8;
+    case FloatType::kSingle:
+      return 4;
+    case FloatType::kExtended:
+      return 10;
+    default:
+      return 8;
   }
 }
 
@@ -49,13 +55,20 @@ size_t FloatSize(FloatType type) {
 // anything is allocated.
 size_t MinWireSize(const TypeInfo& type) {
   switch (type.kind) {
-    case TypeKind::kInteger: return OrdinalSize(type.ordinal);
-    case TypeKind::kFloat: return FloatSize(type.float_type);
-    case TypeKind::kString: return type.string_type == StringType::kGuid ? 16 : 4;
-    case TypeKind::kVariant: return type.is_decimal ? 16 : 4;
-    case TypeKind::kInt64: return 8;
-    case TypeKind::kClass: return 1;
-    default: return 4;
+    case TypeKind::kInteger:
+      return OrdinalSize(type.ordinal);
+    case TypeKind::kFloat:
+      return FloatSize(type.float_type);
+    case TypeKind::kString:
+      return type.string_type == StringType::kGuid ? 16 : 4;
+    case TypeKind::kVariant:
+      return type.is_decimal ? 16 : 4;
+    case TypeKind::kInt64:
+      return 8;
+    case TypeKind::kClass:
+      return 1;
+    default:
+      return 4;
   }
 }
 
@@ -97,14 +110,17 @@ void TROStreamSerializer::Write(std::string_view name, const TypeInfo& type, con
       if (type.string_type == StringType::kUtf8) return WriteUtf8String(name, *text, index);
       return WriteAnsiString(name, *text, index);
     }
-    case TypeKind::kInteger: return WriteInteger(name, type.ordinal, value, index);
-    case TypeKind::kEnumeration: return WriteEnumerated(name, type, value, index);
+    case TypeKind::kInteger:
+      return WriteInteger(name, type.ordinal, value, index);
+    case TypeKind::kEnumeration:
+      return WriteEnumerated(name, type, value, index);
     case TypeKind::kFloat:
       if (type.is_date_time) {
         return WriteDateTime(name, static_cast<const TRODateTime*>(value)->value, index);
       }
       return WriteFloat(name, type.float_type, value, index);
-    case TypeKind::kClass: return WriteClass(name, type, value, index);
+    case TypeKind::kClass:
+      return WriteClass(name, type, value, index);
     case TypeKind::kWideString:
       return WriteWideString(name, *static_cast<const std::u16string*>(value), index);
     case TypeKind::kVariant:
@@ -113,8 +129,10 @@ void TROStreamSerializer::Write(std::string_view name, const TypeInfo& type, con
     case TypeKind::kInterface:
       if (type.is_xml_node) return WriteXml(name, *static_cast<const XmlNode*>(value), index);
       RaiseNotSupported(type.kind);
-    case TypeKind::kInt64: return WriteInt64(name, *static_cast<const int64_t*>(value), index);
-    default: RaiseNotSupported(type.kind);
+    case TypeKind::kInt64:
+      return WriteInt64(name, *static_cast<const int64_t*>(value), index);
+    default:
+      RaiseNotSupported(type.kind);
   }
 }
 
@@ -127,12 +145,16 @@ void TROStreamSerializer::Read(std::string_view name, const TypeInfo& type, void
       if (type.string_type == StringType::kUtf8) return ReadUtf8String(name, *text, index);
       return ReadAnsiString(name, *text, index);
     }
-    case TypeKind::kInteger: return ReadInteger(name, type.ordinal, value, index);
-    case TypeKind::kEnumeration: return ReadEnumerated(name, type, value, index);
+    case TypeKind::kInteger:
+      return ReadInteger(name, type.ordinal, value, index);
+    case TypeKind::kEnumeration:
+      return ReadEnumerated(name, type, value, index);
     case TypeKind::kFloat:
-      if (type.is_date_time) return ReadDateTime(name, static_cast<TRODateTime*>(value)->value, index);
+      if (type.is_date_time)
+        return ReadDateTime(name, static_cast<TRODateTime*>(value)->value, index);
       return ReadFloat(name, type.float_type, value, index);
-    case TypeKind::kClass: return ReadClass(name, type, value, index);
+    case TypeKind::kClass:
+      return ReadClass(name, type, value, index);
     case TypeKind::kWideString:
       return ReadWideString(name, *static_cast<std::u16string*>(value), index);
     case TypeKind::kVariant:
@@ -141,13 +163,15 @@ void TROStreamSerializer::Read(std::string_view name, const TypeInfo& type, void
     case TypeKind::kInterface:
       if (type.is_xml_node) return ReadXml(name, *static_cast<XmlNode*>(value), index);
       RaiseNotSupported(type.kind);
-    case TypeKind::kInt64: return ReadInt64(name, *static_cast<int64_t*>(value), index);
-    default: RaiseNotSupported(type.kind);
+    case TypeKind::kInt64:
+      return ReadInt64(name, *static_cast<int64_t*>(value), index);
+    default:
+      RaiseNotSupported(type.kind);
   }
 }
 
-void TROStreamSerializer::WriteClass(std::string_view name, const TypeInfo& type,
-                                     const void* value, int index) {
+void TROStreamSerializer::WriteClass(std::string_view name, const TypeInfo& type, const void* value,
+                                     int index) {
   const ClassInfo& declared = type.class_info();
   void* object = type.slot.get(value);
   switch (declared.category) {
@@ -160,7 +184,8 @@ void TROStreamSerializer::WriteClass(std::string_view name, const TypeInfo& type
       return WriteBinary(name, static_cast<TROBinaryMemoryStream*>(object), index);
     case ClassCategory::kException:
       return WriteException(name, static_cast<EROException*>(object), index);
-    default: RaiseNotSupported(type.kind);
+    default:
+      RaiseNotSupported(type.kind);
   }
 }
 
@@ -179,7 +204,8 @@ void TROStreamSerializer::ReadClass(std::string_view name, const TypeInfo& type,
         return type.slot.reset(value, ReadStruct(name, declared, index).release());
       case ClassCategory::kBinary:
         return type.slot.reset(value, ReadBinary(name, index).release());
-      default: RaiseNotSupported(type.kind);
+      default:
+        RaiseNotSupported(type.kind);
     }
   } catch (...) {
     type.slot.reset(value, nullptr);
@@ -235,8 +261,7 @@ void TROStreamSerializer::WriteFloat(std::string_view name, FloatType type, cons
   stream().Write(value, FloatSize(type));
 }
 
-void TROStreamSerializer::ReadFloat(std::string_view name, FloatType type, void* value,
-                                    int index) {
+void TROStreamSerializer::ReadFloat(std::string_view name, FloatType type, void* value, int index) {
   if (type == FloatType::kExtended) *static_cast<long double*>(value) = 0;  // clears the padding
   stream().ReadBuffer(value, FloatSize(type));
 }
@@ -385,7 +410,8 @@ std::unique_ptr<TROComplexType> TROStreamSerializer::ReadArray(std::string_view 
   auto* array = static_cast<TROArray*>(object.get());
   int32_t count = ReadInt32(stream());
   // A count the rest of the body cannot hold is refused before the array reserves memory for it.
-  if (count < 0 || static_cast<size_t>(count) > stream().Remaining() / MinWireSize(array->ElementType())) {
+  if (count < 0 ||
+      static_cast<size_t>(count) > stream().Remaining() / MinWireSize(array->ElementType())) {
     RaiseInvalidStringLength(count);
   }
   array->Resize(count);

@@ -229,9 +229,9 @@ TEST(SerializerTest, ReadFailuresHaveTheirTexts) {
   EXPECT_THAT(ReadFrom<Variant>("09 20 00 00 00 00 00 00 00 00 00 00"),
               ThrowsMessage<EROBinaryConversionException>(
                   StrEq("Marshaling of IDispatch (9) type variants is not supported.")));
-  EXPECT_THAT(ReadFrom<Variant>("0C 20 00 00 00 00 00 00 00 00 00 00"),
-              ThrowsMessage<EROBinaryConversionException>(
-                  StrEq("Unsupported variant type \"12\"")));
+  EXPECT_THAT(
+      ReadFrom<Variant>("0C 20 00 00 00 00 00 00 00 00 00 00"),
+      ThrowsMessage<EROBinaryConversionException>(StrEq("Unsupported variant type \"12\"")));
   EXPECT_THAT(ReadFrom<Variant>("02 20 00 00 00 00 00 00 FF FF FF 7F 01 00"),
               ThrowsMessage<EROException>(length_error(-2147483648)));
   EXPECT_THAT(ReadFrom<XmlNode>("03 00 00 00 3C 61 3E"),
@@ -301,21 +301,21 @@ TEST_F(StructTest, FieldsTravelInCaseFoldedNameOrder) {
   value->a1 = true;
   EXPECT_EQ(Encode(value),
             ToHex(Hex("01 0B 00 00 00") + "TTestStruct" +
-                  Hex("01 00 00 00 78"         // A
-                      "01 00 00 00"            // a1
-                      "00"                     // ab (absent)
-                      "02 00 00 00"            // b
-                      "00")));                 // _x (absent)
+                  Hex("01 00 00 00 78"  // A
+                      "01 00 00 00"     // a1
+                      "00"              // ab (absent)
+                      "02 00 00 00"     // b
+                      "00")));          // _x (absent)
 }
 
 TEST_F(StructTest, ReadsTheActualClassInAnyLetterCase) {
   std::string bytes = Hex("01 0C 00 00 00") + "ttestderived" +
-                      Hex("00 00 00 00"                     // A
-                          "00 00 00 00"                     // a1
-                          "01 01 00 00 00 01 00 00 00 02"   // ab
-                          "03 00 00 00"                     // b
-                          "05 00 00 00 00 00 00 00"         // c
-                          "01 01 00 00 00 7A");             // _x
+                      Hex("00 00 00 00"                    // A
+                          "00 00 00 00"                    // a1
+                          "01 01 00 00 00 01 00 00 00 02"  // ab
+                          "03 00 00 00"                    // b
+                          "05 00 00 00 00 00 00 00"        // c
+                          "01 01 00 00 00 7A");            // _x
   auto value = Decode<std::unique_ptr<TTestStruct>>(ToHex(bytes));
   auto* derived = dynamic_cast<TTestDerived*>(value.get());
   ASSERT_NE(derived, nullptr);
@@ -364,8 +364,9 @@ TEST_F(StructTest, ClassNameLimitIs256Bytes) {
     std::unique_ptr<TTestStruct> value;
     TROStreamSerializer(&stream).Read("Value", value);
   };
-  EXPECT_THAT([&] { read_named(257); },
-              ThrowsMessage<EROException>(StrEq("Stream read error: Invalid string length \"257\"")));
+  EXPECT_THAT(
+      [&] { read_named(257); },
+      ThrowsMessage<EROException>(StrEq("Stream read error: Invalid string length \"257\"")));
   EXPECT_THAT([&] { read_named(256); },
               ThrowsMessage<EROException>(testing::StartsWith("Unknown class \"NNN")));
 }
@@ -404,10 +405,9 @@ TEST(EnvelopeStringTest, OptionalTrailingString) {
     std::string expected;
     int64_t position_after;
   } rows[] = {
-      {"02 00 00 00 61 62", "ab", 6},
-      {"02 00 00 00 61 62 63", "", 0},  // does not end at the end
-      {"03 00 00 00 61 62", "", 0},     // runs past the end
-      {"01 00 00 00", "", 0},           // not more than 4 bytes
+      {"02 00 00 00 61 62", "ab", 6}, {"02 00 00 00 61 62 63", "", 0},  // does not end at the end
+      {"03 00 00 00 61 62", "", 0},                                     // runs past the end
+      {"01 00 00 00", "", 0},                                           // not more than 4 bytes
       {"FF FF FF FF 61", "", 0},
   };
   for (const Row& row : rows) {

@@ -39,20 +39,25 @@ size_t VariantElementMinSize(uint16_t code) {
     case kVarError:
     case kVarBoolean:
     case kVarInt8:
-    case kVarUInt8: return 1;
+    case kVarUInt8:
+      return 1;
     case kVarInt16:
-    case kVarUInt16: return 2;
+    case kVarUInt16:
+      return 2;
     case kVarInt32:
     case kVarUInt32:
     case kVarSingle:
     case kVarWideText:
     case kVarUnicodeText:
-    case kVarText: return 4;
+    case kVarText:
+      return 4;
     case kVarDouble:
     case kVarDate:
     case kVarCurrency:
-    case kVarInt64: return 8;
-    default: return 0;
+    case kVarInt64:
+      return 8;
+    default:
+      return 0;
   }
 }
 
@@ -94,15 +99,20 @@ std::string DecimalText(const Variant& value) {
     case kVarInt32:
     case kVarUInt32:
     case kVarInt64:
-    case kVarBoolean: return std::to_string(value.integer);
-    case kVarCurrency: return CurrencyText(value.integer);
+    case kVarBoolean:
+      return std::to_string(value.integer);
+    case kVarCurrency:
+      return CurrencyText(value.integer);
     case kVarSingle:
     case kVarDouble:
-    case kVarDate: return FixedText(value.real);
+    case kVarDate:
+      return FixedText(value.real);
     case kVarText:
     case kVarWideText:
-    case kVarUnicodeText: return value.text;
-    default: throw EConvertError("Invalid variant type conversion");
+    case kVarUnicodeText:
+      return value.text;
+    default:
+      throw EConvertError("Invalid variant type conversion");
   }
 }
 
@@ -176,18 +186,31 @@ bool TROStreamSerializer::WriteVariantPayload(uint16_t code, const Variant& valu
   switch (code) {
     case kVarEmpty:
     case kVarNull:
-    case kVarError: return true;
+    case kVarError:
+      return true;
     case kVarInt8:
-    case kVarUInt8: WriteRaw(out, static_cast<uint8_t>(value.integer)); return true;
+    case kVarUInt8:
+      WriteRaw(out, static_cast<uint8_t>(value.integer));
+      return true;
     case kVarInt16:
-    case kVarUInt16: WriteRaw(out, static_cast<uint16_t>(value.integer)); return true;
+    case kVarUInt16:
+      WriteRaw(out, static_cast<uint16_t>(value.integer));
+      return true;
     case kVarInt32:
-    case kVarUInt32: WriteRaw(out, static_cast<uint32_t>(value.integer)); return true;
+    case kVarUInt32:
+      WriteRaw(out, static_cast<uint32_t>(value.integer));
+      return true;
     case kVarInt64:
-    case kVarCurrency: WriteRaw(out, value.integer); return true;
-    case kVarSingle: WriteRaw(out, static_cast<float>(value.real)); return true;
+    case kVarCurrency:
+      WriteRaw(out, value.integer);
+      return true;
+    case kVarSingle:
+      WriteRaw(out, static_cast<float>(value.real));
+      return true;
     case kVarDouble:
-    case kVarDate: WriteRaw(out, value.real); return true;
+    case kVarDate:
+      WriteRaw(out, value.real);
+      return true;
     case kVarBoolean:
       if (in_array) {
         WriteRaw(out, static_cast<uint8_t>(value.integer != 0));
@@ -197,7 +220,9 @@ bool TROStreamSerializer::WriteVariantPayload(uint16_t code, const Variant& valu
       return true;
     case kVarWideText:
     case kVarUnicodeText:
-    case kVarText: WriteLengthPrefixedString(out, value.text); return true;
+    case kVarText:
+      WriteLengthPrefixedString(out, value.text);
+      return true;
     case kVarBcd: {
       if (in_array) return false;
       std::string record = value.bytes;
@@ -205,7 +230,8 @@ bool TROStreamSerializer::WriteVariantPayload(uint16_t code, const Variant& valu
       out.Write(record);
       return true;
     }
-    default: return false;
+    default:
+      return false;
   }
 }
 
@@ -214,25 +240,40 @@ bool TROStreamSerializer::ReadVariantPayload(uint16_t code, Variant& value, bool
   value = Variant::Of(code);
   switch (code) {
     case kVarEmpty:
-    case kVarNull: return true;
-    case kVarError: value.integer = kVarErrorParamNotFound; return true;
-    case kVarInt8: value.integer = ReadRaw<int8_t>(in); return true;
-    case kVarUInt8: value.integer = ReadRaw<uint8_t>(in); return true;
-    case kVarInt16: value.integer = ReadRaw<int16_t>(in); return true;
-    case kVarUInt16: value.integer = ReadRaw<uint16_t>(in); return true;
+    case kVarNull:
+      return true;
+    case kVarError:
+      value.integer = kVarErrorParamNotFound;
+      return true;
+    case kVarInt8:
+      value.integer = ReadRaw<int8_t>(in);
+      return true;
+    case kVarUInt8:
+      value.integer = ReadRaw<uint8_t>(in);
+      return true;
+    case kVarInt16:
+      value.integer = ReadRaw<int16_t>(in);
+      return true;
+    case kVarUInt16:
+      value.integer = ReadRaw<uint16_t>(in);
+      return true;
     case kVarInt32:
     case kVarUInt32:
       value.type = kVarInt32;
       value.integer = ReadRaw<int32_t>(in);
       return true;
     case kVarInt64:
-    case kVarCurrency: value.integer = ReadRaw<int64_t>(in); return true;
+    case kVarCurrency:
+      value.integer = ReadRaw<int64_t>(in);
+      return true;
     case kVarSingle:
       value.type = kVarDouble;
       value.real = ReadRaw<float>(in);
       return true;
     case kVarDouble:
-    case kVarDate: value.real = ReadRaw<double>(in); return true;
+    case kVarDate:
+      value.real = ReadRaw<double>(in);
+      return true;
     case kVarBoolean:
       value.integer = ((in_array ? ReadRaw<uint8_t>(in) : ReadRaw<uint32_t>(in)) & 0xFF) != 0;
       return true;
@@ -241,13 +282,16 @@ bool TROStreamSerializer::ReadVariantPayload(uint16_t code, Variant& value, bool
       value.type = kVarWideText;
       ReadAnsiString("", value.text);
       return true;
-    case kVarText: ReadAnsiString("", value.text); return true;
+    case kVarText:
+      ReadAnsiString("", value.text);
+      return true;
     case kVarBcd:
       if (in_array) return false;
       value.bytes.resize(kBcdBytes);
       in.ReadBuffer(value.bytes.data(), kBcdBytes);
       return true;
-    default: return false;
+    default:
+      return false;
   }
 }
 

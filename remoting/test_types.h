@@ -46,15 +46,15 @@ inline const ClassInfo& TTestIntList::StaticClass() {
 
 inline const ClassInfo& TTestStruct::StaticClass() {
   static const ClassInfo info = MakeClassInfo<TTestStruct, TROComplexType>(
-      "TTestStruct", {Field<&TTestStruct::b>("b"), Field<&TTestStruct::A>("A"),
-                      Field<&TTestStruct::a1>("a1"), Field<&TTestStruct::ab>("ab"),
-                      Field<&TTestStruct::_x>("_x")});
+      "TTestStruct",
+      {Field<&TTestStruct::b>("b"), Field<&TTestStruct::A>("A"), Field<&TTestStruct::a1>("a1"),
+       Field<&TTestStruct::ab>("ab"), Field<&TTestStruct::_x>("_x")});
   return info;
 }
 
 inline const ClassInfo& TTestDerived::StaticClass() {
-  static const ClassInfo info = MakeClassInfo<TTestDerived, TTestStruct>(
-      "TTestDerived", {Field<&TTestDerived::c>("c")});
+  static const ClassInfo info =
+      MakeClassInfo<TTestDerived, TTestStruct>("TTestDerived", {Field<&TTestDerived::c>("c")});
   return info;
 }
 

@@ -10,24 +10,42 @@ namespace vantry {
 
 const char* TypeKindName(TypeKind kind) {
   switch (kind) {
-    case TypeKind::kUnknown: return "Unknown";
-    case TypeKind::kInteger: return "Integer";
-    case TypeKind::kChar: return "Char";
-    case TypeKind::kEnumeration: return "Enumeration";
-    case TypeKind::kFloat: return "Float";
-    case TypeKind::kString: return "String";
-    case TypeKind::kSet: return "Set";
-    case TypeKind::kClass: return "Class";
-    case TypeKind::kMethod: return "Method";
-    case TypeKind::kWideChar: return "WideChar";
-    case TypeKind::kWideString: return "WideString";
-    case TypeKind::kVariant: return "Variant";
-    case TypeKind::kArray: return "Array";
-    case TypeKind::kRecord: return "Record";
-    case TypeKind::kInterface: return "Interface";
-    case TypeKind::kInt64: return "Int64";
-    case TypeKind::kDynArray: return "DynArray";
-    case TypeKind::kPointer: return "Pointer";
+    case TypeKind::kUnknown:
+      return "Unknown";
+    case TypeKind::kInteger:
+      return "Integer";
+    case TypeKind::kChar:
+      return "Char";
+    case TypeKind::kEnumeration:
+      return "Enumeration";
+    case TypeKind::kFloat:
+      return "Float";
+    case TypeKind::kString:
+      return "String";
+    case TypeKind::kSet:
+      return "Set";
+    case TypeKind::kClass:
+      return "Class";
+    case TypeKind::kMethod:
+      return "Method";
+    case TypeKind::kWideChar:
+      return "WideChar";
+    case TypeKind::kWideString:
+      return "WideString";
+    case TypeKind::kVariant:
+      return "Variant";
+    case TypeKind::kArray:
+      return "Array";
+    case TypeKind::kRecord:
+      return "Record";
+    case TypeKind::kInterface:
+      return "Interface";
+    case TypeKind::kInt64:
+      return "Int64";
+    case TypeKind::kDynArray:
+      return "DynArray";
+    case TypeKind::kPointer:
+      return "Pointer";
   }
   return "Unknown";
 }
@@ -67,7 +85,8 @@ void SortFieldsInWireOrder(std::vector<FieldInfo>& fields) {
 }
 
 const ClassInfo& BinaryClassInfo() {
-  static const ClassInfo info{"TROBinaryMemoryStream", nullptr, ClassCategory::kBinary, nullptr, {}};
+  static const ClassInfo info{
+      "TROBinaryMemoryStream", nullptr, ClassCategory::kBinary, nullptr, {}};
   return info;
 }
 

@@ -118,11 +118,11 @@ struct ObjectSlot {
 struct TypeInfo {
   TypeKind kind = TypeKind::kUnknown;
   const char* name = "";  // the type's name, e.g. "Integer", "AnsiString", "FileList"
-  OrdinalType ordinal = OrdinalType::kS32;  // kInteger
-  uint8_t enum_size = 1;                    // kEnumeration: width of the variable, 1, 2 or 4
-  bool is_boolean = false;                  // kEnumeration: a C++ bool (stored as 0 or 1)
-  FloatType float_type = FloatType::kDouble;  // kFloat
-  bool is_date_time = false;                  // kFloat
+  OrdinalType ordinal = OrdinalType::kS32;     // kInteger
+  uint8_t enum_size = 1;                       // kEnumeration: width of the variable, 1, 2 or 4
+  bool is_boolean = false;                     // kEnumeration: a C++ bool (stored as 0 or 1)
+  FloatType float_type = FloatType::kDouble;   // kFloat
+  bool is_date_time = false;                   // kFloat
   StringType string_type = StringType::kAnsi;  // kString
   bool is_decimal = false;                     // kVariant
   bool is_xml_node = false;                    // kInterface
@@ -194,10 +194,9 @@ struct IsUniquePtr<std::unique_ptr<T>> : std::true_type {
 
 // The category root of class T.
 template <typename T>
-using RootOf = std::conditional_t<
-    std::is_base_of_v<TROComplexType, T>, TROComplexType,
-    std::conditional_t<std::is_base_of_v<TROBinaryMemoryStream, T>, TROBinaryMemoryStream,
-                       EROException>>;
+using RootOf = std::conditional_t<std::is_base_of_v<TROComplexType, T>, TROComplexType,
+                                  std::conditional_t<std::is_base_of_v<TROBinaryMemoryStream, T>,
+                                                     TROBinaryMemoryStream, EROException>>;
 
 [[noreturn]] void RaiseWrongClass(const char* expected);
 
@@ -215,25 +214,24 @@ const ClassInfo& StaticClassOf() {
 template <typename T>
 constexpr ObjectSlot SlotOf() {
   using Root = RootOf<T>;
-  return ObjectSlot{
-      [](const void* slot) -> void* {
-        Root* root = static_cast<const std::unique_ptr<T>*>(slot)->get();
-        return root;
-      },
-      [](void* slot, void* object) {
-        auto* ptr = static_cast<std::unique_ptr<T>*>(slot);
-        Root* root = static_cast<Root*>(object);
-        if (root == nullptr) {
-          ptr->reset();
-          return;
-        }
-        T* typed = dynamic_cast<T*>(root);
-        if (typed == nullptr) {
-          delete root;
-          RaiseWrongClass(StaticClassOf<T>().name);
-        }
-        ptr->reset(typed);
-      }};
+  return ObjectSlot{[](const void* slot) -> void* {
+                      Root* root = static_cast<const std::unique_ptr<T>*>(slot)->get();
+                      return root;
+                    },
+                    [](void* slot, void* object) {
+                      auto* ptr = static_cast<std::unique_ptr<T>*>(slot);
+                      Root* root = static_cast<Root*>(object);
+                      if (root == nullptr) {
+                        ptr->reset();
+                        return;
+                      }
+                      T* typed = dynamic_cast<T*>(root);
+                      if (typed == nullptr) {
+                        delete root;
+                        RaiseWrongClass(StaticClassOf<T>().name);
+                      }
+                      ptr->reset(typed);
+                    }};
 }
 
 template <typename T>
@@ -259,7 +257,7 @@ const TypeInfo& TypeInfoOf() {
 }
 
 // Named descriptions of the basic types.
-const TypeInfo& DecimalTypeInfo();  // a Variant holding a Decimal
+const TypeInfo& DecimalTypeInfo();   // a Variant holding a Decimal
 const TypeInfo& CurrencyTypeInfo();  // int64_t: the value times 10000
 const TypeInfo& CompTypeInfo();      // int64_t
 

@@ -5,10 +5,9 @@
 // Thread safety: plain values; share by copying.
 #pragma once
 
-#include <pugixml.hpp>
-
 #include <cstdint>
 #include <memory>
+#include <pugixml.hpp>
 #include <string>
 #include <vector>
 

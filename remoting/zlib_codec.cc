@@ -26,8 +26,8 @@ struct InflateStream {
 
 void ZlibCompress(std::string_view source, TROBinaryMemoryStream& dest) {
   DeflateStream stream;
-  int result = deflateInit2(&stream.z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15, 8,
-                            Z_DEFAULT_STRATEGY);
+  int result =
+      deflateInit2(&stream.z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY);
   if (result != Z_OK) throw EZCompressionError(ZlibResultText(result));
   auto piece = std::make_unique_for_overwrite<unsigned char[]>(kZlibPieceSize);
   size_t offset = 0;

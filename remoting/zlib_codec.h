@@ -16,8 +16,8 @@ void ZlibCompress(std::string_view source, TROBinaryMemoryStream& dest);
 
 // Inflates the zlib stream at the start of `source` into `dest` (appended at its position);
 // bytes after the end of the zlib stream are ignored, and a stream cut short yields what it held
-// (zlib's buffer error while input runs out is not a failure). Throws EZDecompressionError with zlib's
-// result text for corrupt data, and "Insufficient memory" when the output would exceed
+// (zlib's buffer error while input runs out is not a failure). Throws EZDecompressionError with
+// zlib's result text for corrupt data, and "Insufficient memory" when the output would exceed
 // `max_output` bytes.
 void ZlibDecompress(std::string_view source, TROBinaryMemoryStream& dest, size_t max_output);
 
