@@ -8,22 +8,6 @@ namespace {
 
 bool IsControl(char c) { return static_cast<unsigned char>(c) <= 32; }
 
-// Calls `line_fn` for each line; CR, LF and CR LF all end a line.
-template <typename Fn>
-void ForEachLine(std::string_view text, Fn line_fn) {
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find_first_of("\r\n", start);
-    if (end == std::string_view::npos) {
-      line_fn(text.substr(start));
-      return;
-    }
-    line_fn(text.substr(start, end - start));
-    start = end + 1;
-    if (text[end] == '\r' && start < text.size() && text[start] == '\n') ++start;
-  }
-}
-
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -86,21 +70,21 @@ std::string_view StripControls(std::string_view text) {
 IniFile IniFile::Parse(std::string_view text) {
   IniFile ini;
   Section* current = nullptr;
-  ForEachLine(text, [&](std::string_view raw) {
+  for (std::string_view raw : SplitLines(text)) {
     std::string_view line = StripControls(raw);
-    if (line.empty() || line.front() == ';') return;
+    if (line.empty() || line.front() == ';') continue;
     if (line.front() == '[' && line.back() == ']' && line.size() >= 2) {
       // A repeated header starts its section afresh: the last occurrence is the one read.
       current = &ini.sections_[UpperCase(StripControls(line.substr(1, line.size() - 2)))];
       current->clear();
-      return;
+      continue;
     }
-    if (current == nullptr) return;
+    if (current == nullptr) continue;
     size_t eq = line.find('=');
-    if (eq == std::string_view::npos) return;
+    if (eq == std::string_view::npos) continue;
     std::string key = UpperCase(StripControls(line.substr(0, eq)));
     (*current)[key] = std::string(StripControls(line.substr(eq + 1)));
-  });
+  }
   return ini;
 }
 

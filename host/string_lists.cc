@@ -43,6 +43,22 @@ std::optional<size_t> TSortedTextList::IndexOf(std::string_view text) const {
   return static_cast<size_t>(it - items_.begin());
 }
 
+std::vector<std::string_view> SplitLines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string_view::npos) {
+      lines.push_back(text.substr(start));
+      break;
+    }
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+    if (text[end] == '\r' && start < text.size() && text[start] == '\n') ++start;
+  }
+  return lines;
+}
+
 void TSortedTextList::Delete(size_t index) { items_.erase(items_.begin() + index); }
 
 }  // namespace vantry

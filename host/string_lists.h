@@ -1,7 +1,7 @@
-// The host's text lists and the case rules they compare by. TSortedTextList keeps its entries
-// sorted without regard to case and drops an entry already present (the caller allow-list and
-// the backup-permission registry); the other-target-server list is a plain std::vector in the
-// order of the configuration.
+// The host's text lists, the case rules they compare by, and the splitting of its text files
+// into lines. TSortedTextList keeps its entries sorted without regard to case and drops an entry
+// already present (the caller allow-list and the backup-permission registry); the
+// other-target-server list is a plain std::vector in the order of the configuration.
 //
 // Case rules: only the letters "a" to "z" and "A" to "Z" fold; other bytes compare as they are.
 //
@@ -21,6 +21,10 @@ std::string UpperCase(std::string_view text);
 // <0, 0 or >0 as `a` sorts before, with or after `b` without regard to case.
 int CompareText(std::string_view a, std::string_view b);
 inline bool SameText(std::string_view a, std::string_view b) { return CompareText(a, b) == 0; }
+
+// The lines of an 8-bit text file, each without its line end; CR, LF and CR LF all end a line,
+// and a last line without one counts too. The views point into `text`.
+std::vector<std::string_view> SplitLines(std::string_view text);
 
 class TSortedTextList {
  public:

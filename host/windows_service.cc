@@ -4,6 +4,8 @@
 
 #include "platform/exception.h"
 #include "platform/identity.h"
+#include "remoting/dispatch.h"
+#include "service/file_helpers.h"
 
 namespace vantry {
 
@@ -26,12 +28,23 @@ TWindowsService::TWindowsService(THostOptions options, DriveMap& drives, FileSys
   ServiceCreate();
 }
 
-TWindowsService::~TWindowsService() { timCleanUp_.on_timer = nullptr; }
+TWindowsService::~TWindowsService() {
+  ro_server_.reset();  // waits for the connection threads, which may be in the hook
+  timCleanUp_.on_timer = nullptr;
+}
 
 void TWindowsService::ServiceCreate() {
-  // The remote-call server (message component "ROMessage", TCP server "ROServer" on
-  // options_.port, the connect hook) is created and wired here once it exists; it stays
-  // inactive until the end of ServiceStart.
+  ro_message_ = std::make_unique<TROBinMessage>();
+  ro_message_->SetName(kMessageComponentName);
+  ro_server_ = std::make_unique<TROTCPServer>();
+  TROMessageDispatcher& dispatcher = ro_server_->Dispatchers().Add(kMessageComponentName);
+  dispatcher.SetMessage(ro_message_.get());
+  dispatcher.SetEnabled(true);
+  ro_server_->SetPort(options_.port);
+  ro_server_->SetBindAddress(options_.bind_address);
+  ro_server_->on_connect = [this](TROTCPConnection& connection) {
+    ROServerInternalServerConnect(connection);
+  };
 }
 
 void TWindowsService::ServiceStart() {
@@ -73,13 +86,40 @@ void TWindowsService::ServiceContinue() {
 
 void TWindowsService::timCleanUpTimer() { ExpireBackupPermissions(); }
 
-void TWindowsService::SetServerActive(bool active) {}
+void TWindowsService::SetServerActive(bool active) { ro_server_->SetActive(active); }
 
 void TWindowsService::ExpireBackupPermissions() {}
 
 void TWindowsService::LoadAllowedSourceIPs() {
   Lock lock(lock_);
   allowed_source_ips_.Clear();
+  const std::string path = executable_dir_ + kAllowedSourceIPsFileName;
+  if (executable_dir_.empty() || !FileExists(file_system_, path)) return;
+  const std::string text = file_system_.ReadWholeFile(path);
+  for (std::string_view line : SplitLines(text)) {
+    // An empty line has no first character to test for "#" and spells no address.
+    if (!line.empty()) allowed_source_ips_.Add(std::string(line));
+  }
+  for (size_t i = allowed_source_ips_.Count(); i-- > 0;) {
+    if (allowed_source_ips_[i].front() == '#') allowed_source_ips_.Delete(i);
+  }
+}
+
+bool TWindowsService::IsSourceIPCheckActive() const {
+  Lock lock(lock_);
+  return allowed_source_ips_.Count() > 0;
+}
+
+bool TWindowsService::IsSourceIPRefused(const std::string& address) const {
+  Lock lock(lock_);
+  return !allowed_source_ips_.IndexOf(address).has_value();
+}
+
+void TWindowsService::ROServerInternalServerConnect(TROTCPConnection& connection) {
+  // The two tests lock separately: a reload in between admits or refuses by either list,
+  // both of which were valid.
+  if (!IsSourceIPCheckActive()) return;
+  if (IsSourceIPRefused(connection.PeerAddress())) connection.Close();
 }
 
 void TWindowsService::ReadSettings() {
@@ -109,10 +149,10 @@ THostSettings TWindowsService::GetSettings() const {
   return settings_;
 }
 
-#define VANTRY_HOST_GETTER(Type, Name) \
+#define VANTRY_HOST_GETTER(Type, Name)      \
   Type TWindowsService::Get##Name() const { \
-    Lock lock(lock_);                        \
-    return settings_.Name;                   \
+    Lock lock(lock_);                       \
+    return settings_.Name;                  \
   }
 VANTRY_HOST_GETTER(std::string, DefaultBackupPath)
 VANTRY_HOST_GETTER(std::string, DefaultDatabasePath)
@@ -157,8 +197,8 @@ size_t TWindowsService::GetBackupPermissionCount() const {
 
 std::string TWindowsService::DescribeState() const {
   Lock lock(lock_);
-  return Format("instance %s; home %s; %s", instance_guid_, executable_dir_,
-                DescribeSettings({settings_, other_target_servers_}));
+  return Format("instance %s; port %d; home %s; %s", instance_guid_, ro_server_->GetPort(),
+                executable_dir_, DescribeSettings({settings_, other_target_servers_}));
 }
 
 }  // namespace vantry

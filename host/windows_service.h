@@ -1,15 +1,18 @@
 // TWindowsService: the service host, the one long-lived object of the process. It owns the
 // state that outlives a remote call (settings, caller allow-list, other target servers, backup
-// permissions, instance GUID) and the lifecycle handlers the service framework calls
-// (platform/service_host.h). Remote operations reach it through the process-wide reference
-// (GetWindowsService) and only through its locked operations, which hand out copies.
+// permissions, instance GUID), the remote-call server through which callers reach
+// VantryService (message component "ROMessage", TCP server "ROServer"), and the lifecycle
+// handlers the service framework calls (platform/service_host.h). Remote operations reach it
+// through the process-wide reference (GetWindowsService) and only through its locked operations,
+// which hand out copies.
 //
 // Thread safety: the lifecycle handlers run on the service thread, timCleanUpTimer on the main
-// thread, getters on connection threads. Every operation holds the host lock, a re-entrant
-// mutex, for its whole duration; nothing that refers into host state leaves the lock.
+// thread, getters and the connect hook on connection threads. Every operation holds the host lock,
+// a re-entrant mutex, for its whole duration; nothing that refers into host state leaves the lock.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -20,6 +23,9 @@
 #include "platform/file_system.h"
 #include "platform/paths.h"
 #include "platform/service_host.h"
+#include "remoting/message.h"
+#include "remoting/tcp_connection.h"
+#include "remoting/tcp_server.h"
 
 namespace vantry {
 
@@ -27,10 +33,13 @@ inline constexpr char kServiceName[] = "WindowsService";
 inline constexpr char kServiceDisplayName[] = "Vantry Service";
 inline constexpr int kCleanUpIntervalMs = 20000;
 inline constexpr int kDefaultServerPort = 8090;
+inline constexpr char kMessageComponentName[] = "ROMessage";
+inline constexpr char kAllowedSourceIPsFileName[] = "AllowedSourceIPs.txt";
 
 struct THostOptions {
-  std::string home_dir;  // absolute host path standing for the executable's directory
-  int port = kDefaultServerPort;
+  std::string home_dir;           // absolute host path standing for the executable's directory
+  int port = kDefaultServerPort;  // 0: any free port (ROServer().GetPort() tells which)
+  std::string bind_address = "0.0.0.0";  // the server's listening address
 };
 
 class TWindowsService {
@@ -45,6 +54,9 @@ class TWindowsService {
   ~TWindowsService();
 
   // Lifecycle handlers; each throws when a step fails, leaving the later steps undone.
+  // ServiceStart switches the server on last (ECouldNotBindSocket "Could not bind socket.
+  // Address and port are already in use."); ServiceStop switches it off first
+  // (ETerminateThreadTimeout "Terminate Thread Timeout" leaves the lists in place).
   void ServiceStart();
   void ServiceStop();
   void ServicePause();
@@ -57,9 +69,19 @@ class TWindowsService {
   // EFOpenError "Cannot open file "%s". %s" when the file exists but cannot be read, and
   // Exception when no drive reaches the home directory; the host is then unchanged.
   void ReadSettings();
-  // Empties the caller allow-list. Filling it from "AllowedSourceIPs.txt" comes with connection
-  // admission; until then every caller would be admitted.
+  // Replaces the caller allow-list by the lines of "AllowedSourceIPs.txt" in the executable's
+  // directory, when that file passes the file existence test: each line taken as written,
+  // empty lines skipped, duplicates (ignoring case) collapsed, then every entry beginning with
+  // "#" removed. Throws EFOpenError "Cannot open file "%s". %s" when the file exists but cannot
+  // be read; the list is then empty and every caller is admitted.
   void LoadAllowedSourceIPs();
+  // True when the allow-list holds at least one entry.
+  bool IsSourceIPCheckActive() const;
+  // True when `address` (dotted text) is not in the allow-list.
+  bool IsSourceIPRefused(const std::string& address) const;
+  // The server's connect hook: closes a new connection from a caller outside an active
+  // allow-list before anything is read from it. Each test takes the host lock on its own.
+  void ROServerInternalServerConnect(TROTCPConnection& connection);
 
   // Getters: each takes the host lock and returns a copy.
   THostSettings GetSettings() const;
@@ -87,7 +109,8 @@ class TWindowsService {
   std::vector<std::string> GetAllowedSourceIPs() const;
   // The number of backup permissions held.
   size_t GetBackupPermissionCount() const;
-  // One diagnostic line: instance GUID and every setting.
+  // One diagnostic line: instance GUID, the server's port (the one bound, while active) and
+  // every setting.
   std::string DescribeState() const;
 
   // The host lock, for host operations added elsewhere (the permission registry) that must hold
@@ -96,11 +119,15 @@ class TWindowsService {
   // The periodic timer the service framework fires on the main thread.
   ServiceTimer& CleanUpTimer() { return timCleanUp_; }
   const THostOptions& Options() const { return options_; }
+  // The remote-call server and its message component.
+  TROTCPServer& ROServer() { return *ro_server_; }
+  TROBinMessage& ROMessage() { return *ro_message_; }
 
  private:
+  // Creates and wires the remote-call server, inactive.
   void ServiceCreate();
   // The remote-call server: switched on as the last step of a start and off as the first step
-  // of a stop. No server is wired yet, so the host accepts no remote calls.
+  // of a stop.
   void SetServerActive(bool active);
   // The expiry pass of the backup-permission registry, run by timCleanUpTimer. The registry's
   // operations are not wired yet, so no permission exists to expire.
@@ -114,12 +141,17 @@ class TWindowsService {
   ServiceTimer timCleanUp_{kCleanUpIntervalMs};
   mutable std::recursive_mutex lock_;
   // The lists exist only between a start and a stop; outside that they are kept empty.
-  TSortedTextList allowed_source_ips_;         // guarded by lock_
+  TSortedTextList allowed_source_ips_;             // guarded by lock_
   std::vector<std::string> other_target_servers_;  // guarded by lock_
-  TSortedTextList backup_permissions_;         // guarded by lock_
-  THostSettings settings_;                     // guarded by lock_
-  std::string instance_guid_;                  // guarded by lock_
-  std::string executable_dir_;                 // guarded by lock_
+  TSortedTextList backup_permissions_;             // guarded by lock_
+  THostSettings settings_;                         // guarded by lock_
+  std::string instance_guid_;                      // guarded by lock_
+  std::string executable_dir_;                     // guarded by lock_
+
+  // Declared last: the server goes first on destruction, ending the connection threads that
+  // use the message, the lock and the lists.
+  std::unique_ptr<TROBinMessage> ro_message_;
+  std::unique_ptr<TROTCPServer> ro_server_;
 };
 
 // The process-wide reference to the one host: set by the program entry when the host is

@@ -3,12 +3,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <future>
 
 #include "platform/exception.h"
 #include "platform/identity.h"
+#include "platform/socket.h"
 #include "platform/temp_dir.h"
+#include "remoting/dispatch.h"
+#include "remoting/tcp_channel.h"
 
 namespace vantry {
 namespace {
@@ -44,7 +48,7 @@ class WindowsServiceTest : public ::testing::Test {
   WindowsServiceTest()
       : file_system_(drives_),
         clock_(45000.5),
-        host_(THostOptions{home_.path()}, drives_, file_system_, clock_) {}
+        host_(THostOptions{home_.path(), 0, "127.0.0.1"}, drives_, file_system_, clock_) {}
 
   // The home directory as callers see it: "Z:\tmp\vantry-XXXXXX\".
   std::string ExecutableDir() const {
@@ -54,6 +58,17 @@ class WindowsServiceTest : public ::testing::Test {
   }
   void WriteIni(const std::string& text) {
     std::ofstream(home_.path() + "/Vantry.ini", std::ios::binary) << text;
+  }
+  void WriteAllowList(const std::string& text) {
+    std::ofstream(home_.path() + "/AllowedSourceIPs.txt", std::ios::binary) << text;
+  }
+  // Sends `request` as one frame to the host's server from 127.0.0.1 and returns the answer.
+  std::string Exchange(const std::string& request) {
+    TROTCPChannel channel;
+    channel.SetPort(host_.ROServer().GetPort());
+    TROBinaryMemoryStream out(request), in;
+    channel.DispatchStreams(out, in);
+    return in.ToString();
   }
   // Opens Vantry.ini sharing nothing, as another program holding it exclusively would.
   std::unique_ptr<File> HoldIniExclusively() {
@@ -174,11 +189,12 @@ TEST_F(WindowsServiceTest, FailedContinueLeavesSettingsAndPauseAsTheyWere) {
   EXPECT_EQ(host_.GetAllowedBackups(), 7);
 }
 
-TEST_F(WindowsServiceTest, SettingsFileIsReadUnderTheHostLock) {
+TEST_F(WindowsServiceTest, AllowListAndSettingsFileAreReadUnderTheHostLock) {
+  WriteAllowList("127.0.0.1\n");
   WriteIni("[Vantry]\nAllowedBackups=2\n");
   file_system_.host_lock = &host_.HostLock();
   host_.ServiceStart();
-  EXPECT_THAT(file_system_.opened_under_lock, ElementsAre(true));
+  EXPECT_THAT(file_system_.opened_under_lock, ElementsAre(true, true));
 }
 
 TEST_F(WindowsServiceTest, GettersTakeTheLockReentrantly) {
@@ -212,6 +228,121 @@ TEST_F(WindowsServiceTest, DrivesThatCannotReachTheHomeAreRefused) {
                   StrEq("No drive reaches the home directory \"" + home_.path() + "\"")));
   EXPECT_EQ(drives_.Root('Z'), "/");
   EXPECT_EQ(host_.GetAllowedBackups(), 2);
+}
+
+TEST_F(WindowsServiceTest, AllowListKeepsEachLineAsWrittenAndDropsComments) {
+  const struct {
+    std::string file;
+    std::vector<std::string> list;
+  } kCases[] = {
+      {"", {}},
+      {"# office\r\n#10.0.0.5\n", {}},
+      // CR, LF and CR LF end lines; empty lines are skipped; duplicates collapse; sorted.
+      {"10.0.0.6\r\n10.0.0.5\n#10.0.0.7\r\n\n\n10.0.0.5\r10.0.0.8 ",
+       {"10.0.0.5", "10.0.0.6", "10.0.0.8 "}},
+      // Only a "#" in the first place makes a comment.
+      {" #10.0.0.5\n10.0.0.5 # office\n", {" #10.0.0.5", "10.0.0.5 # office"}},
+      {"host-a\nHOST-A\n", {"host-a"}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.file);
+    WriteAllowList(c.file);
+    host_.LoadAllowedSourceIPs();
+    EXPECT_EQ(host_.GetAllowedSourceIPs(), c.list);
+    EXPECT_EQ(host_.IsSourceIPCheckActive(), !c.list.empty());
+  }
+}
+
+TEST_F(WindowsServiceTest, AllowListThatIsMissingOrADirectoryAdmitsEveryone) {
+  WriteAllowList("10.0.0.5\n");
+  host_.LoadAllowedSourceIPs();
+  ASSERT_TRUE(host_.IsSourceIPCheckActive());
+  std::filesystem::remove(home_.path() + "/AllowedSourceIPs.txt");
+  host_.LoadAllowedSourceIPs();
+  EXPECT_FALSE(host_.IsSourceIPCheckActive());
+  std::filesystem::create_directory(home_.path() + "/AllowedSourceIPs.txt");
+  host_.LoadAllowedSourceIPs();
+  EXPECT_FALSE(host_.IsSourceIPCheckActive());
+}
+
+TEST_F(WindowsServiceTest, OnlyAnAddressSpelledExactlyIsAdmitted) {
+  WriteAllowList("10.0.0.5\n10.0.0.6 \n");
+  host_.LoadAllowedSourceIPs();
+  EXPECT_TRUE(host_.IsSourceIPCheckActive());
+  EXPECT_FALSE(host_.IsSourceIPRefused("10.0.0.5"));
+  EXPECT_TRUE(host_.IsSourceIPRefused("10.0.0.6"));  // the entry has a trailing blank
+  EXPECT_TRUE(host_.IsSourceIPRefused("10.0.0.50"));
+  EXPECT_TRUE(host_.IsSourceIPRefused(""));
+}
+
+TEST_F(WindowsServiceTest, UnreadableAllowListFailsContinueAndLeavesTheListEmpty) {
+  WriteAllowList("10.0.0.5\n");
+  host_.ServiceStart();
+  ASSERT_TRUE(host_.IsSourceIPCheckActive());
+  std::unique_ptr<File> held =
+      file_system_.OpenFile(ExecutableDir() + "AllowedSourceIPs.txt", FileAccess::kRead,
+                            FileShare::kNone, FileDisposition::kOpenExisting);
+  EXPECT_THAT([&] { host_.ServiceContinue(); },
+              ThrowsMessage<EFOpenError>(
+                  StrEq("Cannot open file \"" + ExecutableDir() +
+                        "AllowedSourceIPs.txt\". The process cannot access the file because it is "
+                        "being used by another process.")));
+  EXPECT_FALSE(host_.IsSourceIPCheckActive());
+}
+
+TEST_F(WindowsServiceTest, ServerAnswersFromTheEndOfStartToTheBeginningOfStop) {
+  EXPECT_EQ(host_.ROMessage().Name(), "ROMessage");
+  ASSERT_EQ(host_.ROServer().Dispatchers().Count(), 1u);
+  TROMessageDispatcher& dispatcher = host_.ROServer().Dispatchers()[0];
+  EXPECT_EQ(dispatcher.Name(), "ROMessage");
+  EXPECT_EQ(dispatcher.Message(), &host_.ROMessage());
+  EXPECT_TRUE(dispatcher.Enabled());
+  EXPECT_FALSE(host_.ROServer().Active());
+
+  host_.ServiceStart();
+  ASSERT_TRUE(host_.ROServer().Active());
+  const int port = host_.ROServer().GetPort();
+  EXPECT_EQ(Exchange("12345"), "PROBEDOK");
+  host_.ServicePause();  // remote calls are still served
+  EXPECT_EQ(Exchange("12345"), "PROBEDOK");
+  host_.ServiceStop();
+  EXPECT_FALSE(host_.ROServer().Active());
+  // The port is free for another server (which, like ours, tolerates the closed connections
+  // still waiting out their time on it).
+  Socket again = Socket::Create();
+  again.SetReuseAddress(true);
+  again.Bind("127.0.0.1", port);
+  again.Listen(1);
+}
+
+TEST_F(WindowsServiceTest, PortInUseFailsTheStart) {
+  Socket taken = Socket::Create();
+  taken.Bind("127.0.0.1", 0);
+  taken.Listen(1);
+  TWindowsService host(THostOptions{home_.path(), taken.LocalPort(), "127.0.0.1"}, drives_,
+                       file_system_, clock_);
+  EXPECT_THAT([&] { host.ServiceStart(); },
+              ThrowsMessage<ECouldNotBindSocket>(
+                  StrEq("Could not bind socket. Address and port are already in use.")));
+  EXPECT_FALSE(host.ROServer().Active());
+}
+
+TEST_F(WindowsServiceTest, ConnectHookClosesRefusedCallersBeforeReadingAByte) {
+  WriteAllowList("127.0.0.1\n");
+  host_.ServiceStart();
+  EXPECT_EQ(Exchange("12345"), "PROBEDOK");
+
+  Socket refused = Socket::Create();
+  refused.Bind("127.0.0.2", 0);
+  refused.Connect("127.0.0.1", host_.ROServer().GetPort());
+  ASSERT_TRUE(refused.WaitReadable(10000));
+  char byte;
+  EXPECT_EQ(refused.Receive(&byte, 1), 0u);  // an orderly close, nothing sent
+
+  WriteAllowList("127.0.0.2\n");
+  host_.ServiceContinue();
+  EXPECT_THAT([&] { Exchange("12345"); },
+              ThrowsMessage<EConnClosedGracefully>(StrEq("Connection Closed Gracefully.")));
 }
 
 TEST(WindowsServiceReferenceTest, HoldsTheHostItIsGiven) {

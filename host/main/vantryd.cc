@@ -1,5 +1,6 @@
 // vantryd: the Vantry service program. Without switches it runs the service in the foreground,
-// as systemd starts it; "INSTALL" and "UNINSTALL" register and remove the systemd unit.
+// as systemd starts it, answering remote calls of VantryService on --port (default 8090); "INSTALL"
+// and "UNINSTALL" register and remove the systemd unit.
 #include <memory>
 
 #include "host/windows_service.h"
@@ -7,6 +8,7 @@
 #include "platform/exception.h"
 #include "platform/file_system.h"
 #include "platform/service_host.h"
+#include "service/VantryService_Impl.h"
 
 namespace vantry {
 namespace {
@@ -36,11 +38,14 @@ int RunHost(const ServiceRegistration& registration, const ServiceOptions& optio
   DriveMap drives;
   PosixFileSystem file_system(drives);
   SystemClock clock;
+  // Dispatch finds VantryService and callers' types in the start-up registries, so they are
+  // filled before the host exists and emptied only after its server is gone.
+  VantryServiceRegistration contract_registrations(file_system);
   auto host = std::make_unique<TWindowsService>(THostOptions{options.home_dir, options.port},
                                                 drives, file_system, clock);
   SetWindowsService(host.get());
-  int exit_code = RunService(registration, HostHandlers(*host, options.verbose),
-                             &host->CleanUpTimer());
+  int exit_code =
+      RunService(registration, HostHandlers(*host, options.verbose), &host->CleanUpTimer());
   SetWindowsService(nullptr);
   return exit_code;
 }
@@ -50,8 +55,7 @@ int RunHost(const ServiceRegistration& registration, const ServiceOptions& optio
 
 int main(int argc, char** argv) {
   using vantry::ServiceCommandLine;
-  const vantry::ServiceRegistration registration{vantry::kServiceName,
-                                                 vantry::kServiceDisplayName};
+  const vantry::ServiceRegistration registration{vantry::kServiceName, vantry::kServiceDisplayName};
   int exit_code = 0;
   std::optional<ServiceCommandLine> command =
       vantry::ParseServiceCommandLine(argc, argv, &exit_code);
