@@ -12,7 +12,6 @@
 //   --serve            instead of measuring, run a TCP server answering probes on --port for
 //                      --seconds (0: until killed), for measuring the runtime's own server
 #include <CLI/CLI.hpp>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -179,8 +178,8 @@ int Measure(const Options& options) {
   std::vector<ClientResult> results(options.clients);
   std::vector<std::thread> clients;
   auto start = Clock::now();
-  Clock::time_point deadline =
-      start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.seconds));
+  Clock::time_point deadline = start + std::chrono::duration_cast<Clock::duration>(
+                                           std::chrono::duration<double>(options.seconds));
   for (int i = 0; i < options.clients; ++i) {
     clients.emplace_back(RunClient, host, port, request, deadline, &results[i]);
   }

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <pugixml.hpp>
-
 #include <string>
 #include <vector>
 
@@ -58,9 +57,10 @@ std::vector<std::string> OperationNames(std::string_view xml) {
 
 TEST(ContractDocumentTest, StoredBytesAreUtf8WithCrlfLines) {
   std::string_view stored = StoredContractDocument();
-  EXPECT_TRUE(stored.starts_with("<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<Library "
-                                 "Name=\"VantryLibrary\" UID=\"{AF611680-6565-4272-9889-"
-                                 "3FC00EEB3933}\" Version=\"3.0\">\r\n"));
+  EXPECT_TRUE(
+      stored.starts_with("<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<Library "
+                         "Name=\"VantryLibrary\" UID=\"{AF611680-6565-4272-9889-"
+                         "3FC00EEB3933}\" Version=\"3.0\">\r\n"));
   EXPECT_TRUE(stored.ends_with("</Library>\r\n"));
   for (size_t i = 0; i < stored.size(); ++i) {
     if (stored[i] == '\n') ASSERT_EQ('\r', stored[i - 1]) << "at " << i;
@@ -79,8 +79,8 @@ TEST(ContractDocumentTest, ServedDocumentKeepsNamesAndOrder) {
   std::string text = served.ToString();
   EXPECT_EQ(kOperations, OperationNames(text));
   EXPECT_THAT(text, testing::Not(testing::HasSubstr("MigrateUsingClone")));
-  EXPECT_THAT(text, testing::HasSubstr(
-                        "<Parameter Name=\"Result\" DataType=\"FileList\" Flag=\"Result\""));
+  EXPECT_THAT(
+      text, testing::HasSubstr("<Parameter Name=\"Result\" DataType=\"FileList\" Flag=\"Result\""));
   EXPECT_THAT(text, testing::HasSubstr("<EnumValue Name=\"vantrydsAgressive\""));
   EXPECT_THAT(text, testing::HasSubstr("Service VantryService. This service has been "
                                        "automatically generated using the contract template "

@@ -18,15 +18,15 @@
 namespace vantry {
 
 // Winsock codes used by the transports' own logic.
-inline constexpr int kWsaInterrupted = 10004;      // WSAEINTR
-inline constexpr int kWsaNotSocket = 10038;        // WSAENOTSOCK
-inline constexpr int kWsaAddressInUse = 10048;     // WSAEADDRINUSE
-inline constexpr int kWsaConnAborted = 10053;      // WSAECONNABORTED
-inline constexpr int kWsaConnReset = 10054;        // WSAECONNRESET
-inline constexpr int kWsaNoBufferSpace = 10055;    // WSAENOBUFS
-inline constexpr int kWsaShutdown = 10058;         // WSAESHUTDOWN
-inline constexpr int kWsaConnRefused = 10061;      // WSAECONNREFUSED
-inline constexpr int kWsaHostNotFound = 11001;     // WSAHOST_NOT_FOUND
+inline constexpr int kWsaInterrupted = 10004;    // WSAEINTR
+inline constexpr int kWsaNotSocket = 10038;      // WSAENOTSOCK
+inline constexpr int kWsaAddressInUse = 10048;   // WSAEADDRINUSE
+inline constexpr int kWsaConnAborted = 10053;    // WSAECONNABORTED
+inline constexpr int kWsaConnReset = 10054;      // WSAECONNRESET
+inline constexpr int kWsaNoBufferSpace = 10055;  // WSAENOBUFS
+inline constexpr int kWsaShutdown = 10058;       // WSAESHUTDOWN
+inline constexpr int kWsaConnRefused = 10061;    // WSAECONNREFUSED
+inline constexpr int kWsaHostNotFound = 11001;   // WSAHOST_NOT_FOUND
 
 // Base of every network error.
 VANTRY_EXCEPTION(ENetError, Exception);

@@ -18,9 +18,9 @@ TEST(SocketErrorTest, ErrnoMapsOntoWinsockCodes) {
     int code;
   };
   const Row rows[] = {
-      {ECONNREFUSED, 10061}, {ETIMEDOUT, 10060}, {ECONNRESET, 10054}, {EHOSTUNREACH, 10065},
-      {EADDRINUSE, 10048},   {ECONNABORTED, 10053}, {ENOBUFS, 10055},  {EPIPE, 10058},
-      {EINTR, 10004},        {ENOTSOCK, 10038},  {ENETUNREACH, 10051}, {EAGAIN, 10035},
+      {ECONNREFUSED, 10061}, {ETIMEDOUT, 10060},    {ECONNRESET, 10054},  {EHOSTUNREACH, 10065},
+      {EADDRINUSE, 10048},   {ECONNABORTED, 10053}, {ENOBUFS, 10055},     {EPIPE, 10058},
+      {EINTR, 10004},        {ENOTSOCK, 10038},     {ENETUNREACH, 10051}, {EAGAIN, 10035},
   };
   for (const Row& row : rows) EXPECT_EQ(row.code, WinsockCodeFromErrno(row.errno_value));
 }

@@ -17,8 +17,8 @@ void WriteMetadata(TROBinaryMemoryStream& response, TROResponseOptions& options)
 
 // A call: routes by interface name to the factory's invoker, then writes the response that the
 // handler built in `message`.
-bool CallOperation(TROMessage& message, IROTransport& transport,
-                   TROBinaryMemoryStream& response, TROResponseOptions& options) {
+bool CallOperation(TROMessage& message, IROTransport& transport, TROBinaryMemoryStream& response,
+                   TROResponseOptions& options) {
   if (message.GetInterfaceName().empty()) {
     throw EROException("The message does not have an interface name");
   }

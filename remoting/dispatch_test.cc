@@ -137,8 +137,8 @@ TEST_F(DispatchTest, PollIsAnsweredWithNoMessages) {
 }
 
 TEST_F(DispatchTest, PollWithoutClientIdIsRefused) {
-  std::string request = std::string("RO107\0\x80\0\0\0\0\0", 12) + std::string(16, '\0') +
-                        std::string("\7\0\0\0", 4);
+  std::string request =
+      std::string("RO107\0\x80\0\0\0\0\0", 12) + std::string(16, '\0') + std::string("\7\0\0\0", 4);
   ErrorParts error = DecodeError(Dispatch(request));
   EXPECT_EQ("EROServerException", error.class_name);
   EXPECT_EQ("Poll messages may not be sent with empty Client ID.", error.text);
@@ -199,8 +199,7 @@ TEST_F(DispatchTest, ErrorMessageSentByCallerComesBackRecreated) {
 TEST_F(DispatchTest, ErrorMessageCarriesRequestClientId) {
   std::string response = Dispatch(RequestBytes("TestService", "Unknown"));
   ASSERT_GE(response.size(), 28u);
-  EXPECT_EQ(TestClientId(),
-            GuidFromBytes(reinterpret_cast<const uint8_t*>(response.data()) + 12));
+  EXPECT_EQ(TestClientId(), GuidFromBytes(reinterpret_cast<const uint8_t*>(response.data()) + 12));
 }
 
 // A message format whose writing fails halfway through the response.
@@ -257,9 +256,9 @@ TEST_F(DispatchTest, StreamHooksSeeBuffersAtPositionZero) {
 }
 
 TEST_F(DispatchTest, SecondDispatcherIsRefused) {
-  EXPECT_THAT([&] { server_.Dispatchers().Add("Second"); },
-              ThrowsMessage<EROException>(
-                  StrEq("TTestServer servers only support one dispatcher")));
+  EXPECT_THAT(
+      [&] { server_.Dispatchers().Add("Second"); },
+      ThrowsMessage<EROException>(StrEq("TTestServer servers only support one dispatcher")));
   EXPECT_EQ(1u, server_.Dispatchers().Count());
 }
 
@@ -279,9 +278,12 @@ TEST(HandlerNameTest, BytesMayDifferInBitFiveOnly) {
     bool same;
   };
   const Row rows[] = {
-      {"Invoke_CopyFile", "invoke_copyfile", true}, {"Invoke_CopyFile", "INVOKE_COPYFILE", true},
-      {"Invoke_CopyFile", "Invoke_CopyFil", false}, {"Invoke_A", "Invoke_B", false},
-      {"Invoke_@", "Invoke_`", true},               {"Invoke_1", "Invoke_\x11", true},
+      {"Invoke_CopyFile", "invoke_copyfile", true},
+      {"Invoke_CopyFile", "INVOKE_COPYFILE", true},
+      {"Invoke_CopyFile", "Invoke_CopyFil", false},
+      {"Invoke_A", "Invoke_B", false},
+      {"Invoke_@", "Invoke_`", true},
+      {"Invoke_1", "Invoke_\x11", true},
   };
   for (const Row& row : rows) EXPECT_EQ(row.same, SameHandlerName(row.a, row.b)) << row.b;
 }

@@ -61,22 +61,22 @@ TROInvokeHandler TROInvoker::FindHandler(std::string_view name) const {
 bool TROInvoker::InvokeOperation(IROClassFactory& factory, IROMessage& message,
                                  IROTransport& transport, TROResponseOptions& options) {
   if (abstract_) {
-    throw EROException(Format("Interface \"%s\" is declared as an abstract service.",
-                              factory.GetInterfaceName()));
+    throw EROException(
+        Format("Interface \"%s\" is declared as an abstract service.", factory.GetInterfaceName()));
   }
   std::string message_name = message.GetMessageName();
   std::string handler_name = std::string(kHandlerPrefix) + message_name;
   if (handler_name.size() > kMaxHandlerName) handler_name.resize(kMaxHandlerName);
   TROInvokeHandler handler = FindHandler(handler_name);
   if (handler == nullptr) {
-    throw EROException(Format("Unknown method %s for interface %s", message_name,
-                              factory.GetInterfaceName()));
+    throw EROException(
+        Format("Unknown method %s for interface %s", message_name, factory.GetInterfaceName()));
   }
   Guid client_id = message.GetClientID();
   std::shared_ptr<TRORemotable> instance = factory.CreateInstance(client_id);
   if (!instance) {
-    throw EROException(Format("Class factory did not return an instance of \"%s\"",
-                              message.GetInterfaceName()));
+    throw EROException(
+        Format("Class factory did not return an instance of \"%s\"", message.GetInterfaceName()));
   }
   try {
     BeforeInvoke(*instance, message);

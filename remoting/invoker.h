@@ -38,7 +38,7 @@ class IROClassFactory;  // remoting/class_factory.h
 
 // Flags that dispatch hands back to the transport with each response.
 using TROResponseOptions = uint8_t;
-inline constexpr TROResponseOptions kResponseNoResponse = 0x01;  // the caller need not be answered
+inline constexpr TROResponseOptions kResponseNoResponse = 0x01;   // the caller need not be answered
 inline constexpr TROResponseOptions kResponsePlainOutput = 0x02;  // not a binary message
 
 using TROInvokeHandler = void (*)(TRORemotable& instance, IROMessage& message,
@@ -93,8 +93,7 @@ class TROInvoker {
 
   // Around every handler; `error` is set when the handler failed.
   virtual void BeforeInvoke(TRORemotable& instance, IROMessage& message) {}
-  virtual void AfterInvoke(TRORemotable& instance, IROMessage& message,
-                           std::exception_ptr error) {}
+  virtual void AfterInvoke(TRORemotable& instance, IROMessage& message, std::exception_ptr error) {}
 
  private:
   std::vector<std::span<const TROHandlerEntry>> tables_;  // most derived first

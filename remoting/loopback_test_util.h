@@ -120,14 +120,11 @@ struct TestServices {
       "AbstractService", [] { return std::make_shared<TTestService>(); });
 };
 
-inline Guid TestClientId() {
-  return *TryStringToGuid("{01020304-0506-0708-090A-0B0C0D0E0F10}");
-}
+inline Guid TestClientId() { return *TryStringToGuid("{01020304-0506-0708-090A-0B0C0D0E0F10}"); }
 
 // The bytes of a request message `message_name` of `interface_name` with `client_id`, carrying
 // the AnsiString parameters `texts`.
-inline std::string RequestBytes(const std::string& interface_name,
-                                const std::string& message_name,
+inline std::string RequestBytes(const std::string& interface_name, const std::string& message_name,
                                 const std::vector<std::string>& texts = {},
                                 const Guid& client_id = TestClientId()) {
   TROBinMessage message;

@@ -1,8 +1,7 @@
 #include "remoting/service_description.h"
 
-#include <pugixml.hpp>
-
 #include <mutex>
+#include <pugixml.hpp>
 #include <string>
 
 namespace vantry {

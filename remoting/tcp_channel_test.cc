@@ -83,8 +83,9 @@ TEST_F(TCPChannelTest, KeepAliveReusesTheConnection) {
 
 TEST_F(TCPChannelTest, HostForms) {
   const std::string port = std::to_string(loopback_.Port());
-  for (const std::string& host : std::vector<std::string>{
-           "127.0.0.1", "LocalHost", "localhost:" + port, "LOCALHOST:" + port, "127.0.0.1:" + port}) {
+  for (const std::string& host :
+       std::vector<std::string>{"127.0.0.1", "LocalHost", "localhost:" + port, "LOCALHOST:" + port,
+                                "127.0.0.1:" + port}) {
     channel_.SetHost(host);
     channel_.SetPort(host.find(':') == std::string::npos ? loopback_.Port() : 1);
     EXPECT_EQ("PROBEDOK", Call(channel_, "PROBE")) << host;

@@ -76,8 +76,8 @@ void TROTCPConnection::ReadFrame(TROBinaryMemoryStream& dest) {
   if (length <= 0) return;
   if (length > kMaxFramePayload) {
     Close();
-    throw EFrameTooLarge(Format("Frame of %d bytes exceeds the limit of %d bytes", length,
-                                kMaxFramePayload));
+    throw EFrameTooLarge(
+        Format("Frame of %d bytes exceeds the limit of %d bytes", length, kMaxFramePayload));
   }
   size_t total = static_cast<size_t>(length);
   size_t start = static_cast<size_t>(dest.Position());

@@ -55,8 +55,7 @@ void WorkerPool::Work(std::shared_ptr<State> state, std::chrono::milliseconds id
       uint64_t generation = state->end_idle_generation;
       ++state->idle;
       bool woken = state->work.wait_for(lock, idle_timeout, [&] {
-        return !state->tasks.empty() || state->stopping ||
-               state->end_idle_generation != generation;
+        return !state->tasks.empty() || state->stopping || state->end_idle_generation != generation;
       });
       --state->idle;
       if (!woken || state->tasks.empty()) break;

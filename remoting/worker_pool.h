@@ -36,8 +36,8 @@ class WorkerPool {
  private:
   struct State {
     std::mutex mutex;
-    std::condition_variable work;     // a task was queued or idle threads must end
-    std::condition_variable drained;  // a thread ended
+    std::condition_variable work;             // a task was queued or idle threads must end
+    std::condition_variable drained;          // a thread ended
     std::deque<std::function<void()>> tasks;  // GUARDED_BY(mutex)
     size_t threads = 0;                       // GUARDED_BY(mutex)
     size_t idle = 0;                          // GUARDED_BY(mutex)
