@@ -82,11 +82,14 @@ void TROTCPServer::ListenLoop() {
   while (!stop_listening_) {
     try {
       if (listener_.WaitReadable(kAcceptPollMs)) Accept();
+      continue;
     } catch (const ESocketError& error) {
       if (error.Code() == kWsaInterrupted || error.Code() == kWsaNotSocket) return;
     } catch (...) {
-      // A failed accept drops that connection only; the listener goes on.
     }
+    // A failed accept drops that connection only; the listener goes on. The pause keeps a
+    // lasting failure (no file descriptors left) from spinning on a readable socket.
+    std::this_thread::sleep_for(std::chrono::milliseconds(kAcceptPollMs / 10));
   }
 }
 
