@@ -27,7 +27,7 @@ class ServiceLifecycleTest : public ::testing::Test {
 
   std::unique_ptr<ServiceProcess> StartService() {
     return std::make_unique<ServiceProcess>(
-        VANTRYD_PATH, std::vector<std::string>{"--home", home_.path(), "--verbose"});
+        VANTRYD_PATH, std::vector<std::string>{"--home", home_.path(), "--port", "0", "--verbose"});
   }
   // The next stderr line; fails the test when none arrives.
   static std::string NextLine(ServiceProcess& service) {
@@ -163,7 +163,8 @@ TEST_F(ServiceInstallTest, InstallWritesTheUnitAndUninstallRemovesIt) {
   EXPECT_EQ(installed.err, "");
   EXPECT_EQ(ReadUnit(),
             "[Unit]\nDescription=Vantry Service\n\n[Service]\nType=notify\n"
-            "ExecStart=" VANTRYD_PATH " --home /srv/vantry --port 8091\n"
+            "ExecStart=" VANTRYD_PATH
+            " --home /srv/vantry --port 8091\n"
             "ExecReload=/bin/kill -HUP $MAINPID\nRestart=on-failure\n\n"
             "[Install]\nWantedBy=multi-user.target\n");
 
