@@ -95,8 +95,7 @@ int64_t TVantryService_Proxy::GetRequiredDiskSpace(const std::string& database_f
   return Remote<&IVantryService::GetRequiredDiskSpace>(database_file_name);
 }
 
-std::unique_ptr<FileList> TVantryService_Proxy::GetBackupFileNames(
-    const std::string& search_path) {
+std::unique_ptr<FileList> TVantryService_Proxy::GetBackupFileNames(const std::string& search_path) {
   return Remote<&IVantryService::GetBackupFileNames>(search_path);
 }
 

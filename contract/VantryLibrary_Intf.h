@@ -78,8 +78,8 @@ class IVantryService {
   virtual std::string GetAlternateRestorePathForRestoreFromAnotherServer() = 0;
   // `data_chunk` may be null; the implementation must not keep it beyond the call unless it
   // retains it (TRORemotable::RetainObject).
-  virtual void ReceiveBackup(const std::string& file_name, int64_t total_file_size,
-                             int64_t offset, TROBinaryMemoryStream* data_chunk) = 0;
+  virtual void ReceiveBackup(const std::string& file_name, int64_t total_file_size, int64_t offset,
+                             TROBinaryMemoryStream* data_chunk) = 0;
   virtual void SendBackup(const std::string& source_file_name, const std::string& target_server,
                           const std::string& target_file_name) = 0;
   virtual bool GetIsFBClassicServer() = 0;

@@ -114,8 +114,8 @@ TEST(VantryLibraryRegistrationTest, RegistersAtStartAndRemovesAtEnd) {
   EXPECT_EQ(nullptr, FindComplexTypeClass("TargetServerList"));
   EXPECT_STREQ("EROUnregisteredServerException", FindExceptionClass("EVantryException").name);
   EXPECT_THAT([] { FindProxyClass(kIVantryServiceGuid); },
-              ThrowsMessage<EROException>(StrEq(
-                  "Unknown proxy interface \"{CEF57005-F7B8-4AB7-845A-4553E9E10280}\"")));
+              ThrowsMessage<EROException>(
+                  StrEq("Unknown proxy interface \"{CEF57005-F7B8-4AB7-845A-4553E9E10280}\"")));
   EXPECT_EQ(nullptr, FindEnumeration(kDeleteStrategyTypeName));
   EXPECT_EQ(std::nullopt, MappedValueName("vantrydsCareful"));
 }

@@ -30,8 +30,8 @@ class MockVantryService : public TRORemotable, public IVantryService {
   MOCK_METHOD(std::string, GetDefaultDatabasePath, (), (override));
   MOCK_METHOD(std::string, GetAlternateBackupPathForRestoreFromAnotherServer, (), (override));
   MOCK_METHOD(std::string, GetAlternateRestorePathForRestoreFromAnotherServer, (), (override));
-  MOCK_METHOD(void, ReceiveBackup,
-              (const std::string&, int64_t, int64_t, TROBinaryMemoryStream*), (override));
+  MOCK_METHOD(void, ReceiveBackup, (const std::string&, int64_t, int64_t, TROBinaryMemoryStream*),
+              (override));
   MOCK_METHOD(void, SendBackup, (const std::string&, const std::string&, const std::string&),
               (override));
   MOCK_METHOD(bool, GetIsFBClassicServer, (), (override));

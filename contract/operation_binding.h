@@ -124,8 +124,7 @@ struct Operation {
 // Declares operation `name` of `Method` with one name per parameter, in parameter order.
 template <auto Method, typename... Names>
 constexpr Operation<Method> DeclareOperation(const char* name, Names... params) {
-  static_assert(sizeof...(Names) == Operation<Method>::Signature::kArity,
-                "one name per parameter");
+  static_assert(sizeof...(Names) == Operation<Method>::Signature::kArity, "one name per parameter");
   return Operation<Method>{name, {params...}};
 }
 
@@ -136,8 +135,9 @@ constexpr size_t OperationIndex() {
   if constexpr (I >= std::tuple_size_v<Tuple>) {
     static_assert(I < std::tuple_size_v<Tuple>, "the method has no operation in the table");
     return I;
-  } else if constexpr (std::is_same_v<binding_internal::MethodTag<std::tuple_element_t<I, Tuple>::kMethod>,
-                                      binding_internal::MethodTag<Method>>) {
+  } else if constexpr (std::is_same_v<
+                           binding_internal::MethodTag<std::tuple_element_t<I, Tuple>::kMethod>,
+                           binding_internal::MethodTag<Method>>) {
     return I;
   } else {
     return OperationIndex<Table, Method, I + 1>();
@@ -302,12 +302,14 @@ std::span<const TROHandlerEntry> HandlerTable() {
   constexpr size_t kCount = std::tuple_size_v<std::remove_cvref_t<decltype(Table)>>;
   static const std::array<std::string, kCount> names = []<size_t... I>(std::index_sequence<I...>) {
     return std::array<std::string, kCount>{(std::string("Invoke_") + std::get<I>(Table).name)...};
-  }(std::make_index_sequence<kCount>{});
+  }
+  (std::make_index_sequence<kCount>{});
   static const std::array<TROHandlerEntry, kCount> entries =
       []<size_t... I>(std::index_sequence<I...>) {
-        return std::array<TROHandlerEntry, kCount>{
-            TROHandlerEntry{names[I].c_str(), &InvokeHandler<Table, Names, I>}...};
-      }(std::make_index_sequence<kCount>{});
+    return std::array<TROHandlerEntry, kCount>{
+        TROHandlerEntry{names[I].c_str(), &InvokeHandler<Table, Names, I>}...};
+  }
+  (std::make_index_sequence<kCount>{});
   return entries;
 }
 

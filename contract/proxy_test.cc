@@ -49,8 +49,7 @@ class ProxyTest : public testing::Test {
   VantryLibraryRegistration registration_;
   std::shared_ptr<StrictMock<MockVantryService>> mock_ =
       std::make_shared<StrictMock<MockVantryService>>();
-  std::unique_ptr<TROClassFactory> factory_ =
-      CreateVantryServiceFactory([this] { return mock_; });
+  std::unique_ptr<TROClassFactory> factory_ = CreateVantryServiceFactory([this] { return mock_; });
   TROBinMessage server_message_;
   TROTCPServer server_;
   TROBinMessage client_message_;
@@ -161,8 +160,9 @@ TEST_F(ProxyTest, InterfaceNameOverrideIsSentInstead) {
               ThrowsMessage<EROUnregisteredServerException>(StrEq(
                   std::string(kPrefix) + "Class factory for interface BackupService not found")));
 
-  TROClassFactory other("BackupService", [this] { return mock_; },
-                        [] { return std::make_unique<TVantryService_Invoker>(); });
+  TROClassFactory other(
+      "BackupService", [this] { return mock_; },
+      [] { return std::make_unique<TVantryService_Invoker>(); });
   EXPECT_CALL(*mock_, FileExists("x")).WillOnce(Return(true));
   EXPECT_TRUE(proxy.FileExists("x"));
 }

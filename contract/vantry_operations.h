@@ -22,8 +22,8 @@ inline constexpr ServiceNames kVantryServiceNames{kVantryLibraryName, kVantrySer
 
 inline constexpr auto kVantryOperations = std::make_tuple(
     DeclareOperation<&IVantryService::CopyFile>("CopyFile", "FromFileName", "ToFileName"),
-    DeclareOperation<&IVantryService::GetVantryInstanceIdentifier>(
-        "GetVantryInstanceIdentifier", "ComputerName", "GUID"),
+    DeclareOperation<&IVantryService::GetVantryInstanceIdentifier>("GetVantryInstanceIdentifier",
+                                                                   "ComputerName", "GUID"),
     DeclareOperation<&IVantryService::FileExists>("FileExists", "FileName"),
     DeclareOperation<&IVantryService::DeleteFile>("DeleteFile", "FileName"),
     DeclareOperation<&IVantryService::RenameFile>("RenameFile", "FromFileName", "ToFileName"),
@@ -54,8 +54,8 @@ inline constexpr auto kVantryOperations = std::make_tuple(
                                                                "BackupFileName"),
     DeclareOperation<&IVantryService::RequestManualBackupPermission>(
         "RequestManualBackupPermission", "BackupFileName"),
-    DeclareOperation<&IVantryService::BackupPermissionGranted>("BackupPermissionGranted",
-                                                               "Granted", "MaxLimit"),
+    DeclareOperation<&IVantryService::BackupPermissionGranted>("BackupPermissionGranted", "Granted",
+                                                               "MaxLimit"),
     DeclareOperation<&IVantryService::RequestBackupPermissionCompleted>(
         "RequestBackupPermissionCompleted", "BackupFileName"),
     DeclareOperation<&IVantryService::MigrateToServer>("MigrateToServer"),

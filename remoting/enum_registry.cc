@@ -13,7 +13,7 @@ namespace {
 struct EnumRegistry {
   std::mutex mutex;
   std::vector<std::pair<std::string, const TypeInfo*>> enumerations;  // GUARDED_BY(mutex)
-  std::map<std::string, std::string, std::less<>> value_names;         // GUARDED_BY(mutex)
+  std::map<std::string, std::string, std::less<>> value_names;        // GUARDED_BY(mutex)
 };
 
 EnumRegistry& Registry() {

@@ -35,14 +35,12 @@ void TVantryService::PrepareTransfer(const std::string& from_file_name,
   }
 }
 
-void TVantryService::CopyFile(const std::string& from_file_name,
-                              const std::string& to_file_name) {
+void TVantryService::CopyFile(const std::string& from_file_name, const std::string& to_file_name) {
   PrepareTransfer(from_file_name, to_file_name, "copying");
   file_system_.CopyFile(from_file_name, to_file_name);
 }
 
-void TVantryService::MoveFile(const std::string& from_file_name,
-                              const std::string& to_file_name) {
+void TVantryService::MoveFile(const std::string& from_file_name, const std::string& to_file_name) {
   PrepareTransfer(from_file_name, to_file_name, "moving");
   file_system_.MoveFile(from_file_name, to_file_name, kTransferMoveFlags);
 }
@@ -94,9 +92,7 @@ void TVantryService::GetVantryInstanceIdentifier(std::string& computer_name, std
   RaiseNotAvailable("GetVantryInstanceIdentifier");
 }
 
-void TVantryService::ArchiveFile(const std::string& file_name) {
-  RaiseNotAvailable("ArchiveFile");
-}
+void TVantryService::ArchiveFile(const std::string& file_name) { RaiseNotAvailable("ArchiveFile"); }
 
 void TVantryService::MakeSpaceOnDiskForBackup(const std::string& database_file_name,
                                               const std::string& backup_directory,

@@ -64,8 +64,7 @@ struct TransferCase {
   std::function<void(TVantryService&, const std::string&, const std::string&)> transfer;
 };
 
-class TransferTest : public VantryServiceTest,
-                     public testing::WithParamInterface<TransferCase> {
+class TransferTest : public VantryServiceTest, public testing::WithParamInterface<TransferCase> {
  protected:
   void Transfer(const std::string& from, const std::string& to) {
     GetParam().transfer(service_, from, to);
@@ -91,9 +90,9 @@ TEST_P(TransferTest, SpaceTestIsStrict) {
   fs_.WriteFile("T:\\a.fdb", "0123456789");
   fs_.free_bytes = 20;
   EXPECT_THAT([&] { Transfer("T:\\a.fdb", "T:\\out\\a.fdb"); },
-              ThrowsMessage<Exception>(StrEq(
-                  Format("Not sufficient disk space for %s file \"T:\\a.fdb\" to \"T:\\out\\a.fdb\"",
-                         GetParam().verb))));
+              ThrowsMessage<Exception>(StrEq(Format(
+                  "Not sufficient disk space for %s file \"T:\\a.fdb\" to \"T:\\out\\a.fdb\"",
+                  GetParam().verb))));
   EXPECT_TRUE(fs_.DirectoryExists("T:\\out"));  // made before the space test
   EXPECT_FALSE(service_.FileExists("T:\\out\\a.fdb"));
   fs_.free_bytes = 21;
@@ -116,15 +115,11 @@ TEST_P(TransferTest, NamesAboveAsciiPassThrough) {
 
 INSTANTIATE_TEST_SUITE_P(
     CopyAndMove, TransferTest,
-    testing::Values(TransferCase{"copying",
-                                 [](TVantryService& s, const std::string& from,
-                                    const std::string& to) { s.CopyFile(from, to); }},
-                    TransferCase{"moving",
-                                 [](TVantryService& s, const std::string& from,
-                                    const std::string& to) { s.MoveFile(from, to); }}),
-    [](const testing::TestParamInfo<TransferCase>& info) {
-      return std::string(info.param.verb);
-    });
+    testing::Values(TransferCase{"copying", [](TVantryService& s, const std::string& from,
+                                               const std::string& to) { s.CopyFile(from, to); }},
+                    TransferCase{"moving", [](TVantryService& s, const std::string& from,
+                                              const std::string& to) { s.MoveFile(from, to); }}),
+    [](const testing::TestParamInfo<TransferCase>& info) { return std::string(info.param.verb); });
 
 TEST_F(VantryServiceTest, RenameFileNeverReplaces) {
   fs_.WriteFile("T:\\a.fdb", "a");
@@ -224,8 +219,8 @@ TEST_F(VantryServiceTest, LaterOperationsSayTheyAreNotAvailable) {
       {"GetBackupPeriodEndHour", [&] { s.GetBackupPeriodEndHour(); }},
   };
   for (const auto& [name, call] : calls) {
-    EXPECT_THAT(call, ThrowsMessage<Exception>(
-                          StrEq(Format("Operation %s is not available yet", name))));
+    EXPECT_THAT(call,
+                ThrowsMessage<Exception>(StrEq(Format("Operation %s is not available yet", name))));
   }
 }
 
@@ -239,9 +234,9 @@ TEST(VantryServiceRegistrationTest, DispatchFindsTheServiceWhileRegistered) {
     EXPECT_NE(nullptr, dynamic_cast<TVantryService*>(instance.get()));
     EXPECT_NE(nullptr, FindComplexTypeClass("FileList"));
   }
-  EXPECT_THAT([] { LookupClassFactory("VantryService"); },
-              ThrowsMessage<EROException>(
-                  StrEq("Class factory for interface VantryService not found")));
+  EXPECT_THAT(
+      [] { LookupClassFactory("VantryService"); },
+      ThrowsMessage<EROException>(StrEq("Class factory for interface VantryService not found")));
   EXPECT_EQ(nullptr, FindComplexTypeClass("FileList"));
 }
 

@@ -20,8 +20,8 @@ class FakeFileSystem : public FileSystem {
   // T:\ is the temporary directory, which is also the current directory for relative paths.
   FakeFileSystem() : drives_(DriveMap::Roots{{'T', dir_.path()}}), real_(drives_, dir_.path()) {}
 
-  std::optional<int64_t> free_bytes;      // when set, every volume has this much free
-  std::optional<TDateTime> last_write;    // when set, every entry was last written then
+  std::optional<int64_t> free_bytes;    // when set, every volume has this much free
+  std::optional<TDateTime> last_write;  // when set, every entry was last written then
 
   const std::string& HostRoot() const { return dir_.path(); }
 
@@ -57,7 +57,8 @@ class FakeFileSystem : public FileSystem {
   // Test conveniences on Windows paths. WriteFile makes the file's directories first.
   void WriteFile(const std::string& path, const std::string& content) {
     ForceDirectories(*this, ExtractFilePath(path));
-    auto file = OpenFile(path, FileAccess::kWrite, FileShare::kNone, FileDisposition::kCreateAlways);
+    auto file =
+        OpenFile(path, FileAccess::kWrite, FileShare::kNone, FileDisposition::kCreateAlways);
     file->Write(content.data(), static_cast<int64_t>(content.size()));
     file->Close();
   }

@@ -49,8 +49,7 @@ TEST_F(FileHelpersTest, MaskSelectsDirectoriesAndDotEntries) {
   fs_.WriteFile("T:\\b.fdb", "");
   fs_.CreateDirectory("T:\\sub");
   EXPECT_THAT(Names("T:\\*", kFindAllAttributes), ElementsAre(".", "..", "b.fdb", "sub"));
-  EXPECT_THAT(Names("T:\\*", kFindAllAttributes & ~kFileAttributeDirectory),
-              ElementsAre("b.fdb"));
+  EXPECT_THAT(Names("T:\\*", kFindAllAttributes & ~kFileAttributeDirectory), ElementsAre("b.fdb"));
   EXPECT_THAT(Names("T:\\nowhere\\*", kFindAllAttributes), ElementsAre());
 }
 
