@@ -341,8 +341,8 @@ TEST_F(WindowsServiceTest, ConnectHookClosesRefusedCallersBeforeReadingAByte) {
 
   WriteAllowList("127.0.0.2\n");
   host_.ServiceContinue();
-  EXPECT_THAT([&] { Exchange("12345"); },
-              ThrowsMessage<EConnClosedGracefully>(StrEq("Connection Closed Gracefully.")));
+  // Closed in order, or reset when the request was still unread: no answer either way.
+  EXPECT_THROW(Exchange("12345"), ENetError);
 }
 
 TEST(WindowsServiceReferenceTest, HoldsTheHostItIsGiven) {
