@@ -1,6 +1,5 @@
 #include "service/file_helpers.h"
 
-#include "platform/clock.h"
 #include "platform/exception.h"
 #include "service/path_helpers.h"
 
@@ -17,10 +16,9 @@ constexpr uint32_t kSelectiveAttributes =
 
 bool FileExists(FileSystem& file_system, const std::string& path) {
   std::optional<FileEntry> entry = file_system.GetFileInfo(path);
-  if (!entry || (entry->attributes & kFileAttributeDirectory) != 0) return false;
-  // The existence test goes through the packed date of the entry's directory record, so a file
-  // dated outside its range is not seen.
-  return DateTimeToDosDateTime(entry->last_write).has_value();
+  // Deliberately not judged by the date: host files dated 1970 (or past 2107) exist all the
+  // same, and treating them as missing would let CopyFile refuse them and DeleteFile skip them.
+  return entry && (entry->attributes & kFileAttributeDirectory) == 0;
 }
 
 std::vector<FileEntry> FindFiles(FileSystem& file_system, const std::string& pattern,

@@ -15,8 +15,7 @@
 
 namespace vantry {
 
-// True only for an existing entry that is not a directory and whose last-write time fits the
-// packed two-second date and time (years 1980 to 2107); any other file counts as missing.
+// True only for an existing entry that is not a directory, whatever its last-write time.
 bool FileExists(FileSystem& file_system, const std::string& path);
 
 // The entries of the directory of `pattern` whose names match its last component ("*", "?",
