@@ -1,8 +1,10 @@
 #include "contract/VantryLibrary_Intf.h"
 
+#include "contract/contract_document.h"
 #include "contract/vantry_operations.h"
 #include "remoting/enum_registry.h"
 #include "remoting/remote_service.h"
+#include "remoting/service_description.h"
 
 namespace vantry {
 namespace {
@@ -186,9 +188,12 @@ VantryLibraryRegistration::VantryLibraryRegistration() {
   RegisterProxyClass(kIVantryServiceGuid, &CreateVantryServiceProxy);
   RegisterEnumeration(kDeleteStrategyTypeName, DeleteStrategyTypeInfo());
   for (const char* name : kDeleteStrategyValueNames) RegisterValueNameMapping(name, name);
+  // Metadata requests are answered with the stored document while the contract is registered.
+  SetServiceDescription(StoredContractDocument());
 }
 
 VantryLibraryRegistration::~VantryLibraryRegistration() {
+  SetServiceDescription({});
   UnregisterArrays();
   UnregisterExceptionClass(EVantryException("").ClassName());
   UnregisterProxyClass(kIVantryServiceGuid);

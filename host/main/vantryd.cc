@@ -3,13 +3,11 @@
 // and "UNINSTALL" register and remove the systemd unit.
 #include <memory>
 
-#include "contract/contract_document.h"
 #include "host/windows_service.h"
 #include "platform/event_log.h"
 #include "platform/exception.h"
 #include "platform/file_system.h"
 #include "platform/service_host.h"
-#include "remoting/service_description.h"
 #include "service/VantryService_Impl.h"
 
 namespace vantry {
@@ -36,16 +34,6 @@ ServiceHandlers HostHandlers(TWindowsService& host, bool verbose) {
   };
 }
 
-// The contract document stored in the program, the answer to metadata requests while this
-// lives.
-class ServedContractDocument {
- public:
-  ServedContractDocument() { SetServiceDescription(StoredContractDocument()); }
-  ~ServedContractDocument() { SetServiceDescription({}); }
-  ServedContractDocument(const ServedContractDocument&) = delete;
-  ServedContractDocument& operator=(const ServedContractDocument&) = delete;
-};
-
 int RunHost(const ServiceRegistration& registration, const ServiceOptions& options) {
   DriveMap drives;
   PosixFileSystem file_system(drives);
@@ -53,7 +41,6 @@ int RunHost(const ServiceRegistration& registration, const ServiceOptions& optio
   // Dispatch finds VantryService and callers' types in the start-up registries, so they are
   // filled before the host exists and emptied only after its server is gone.
   VantryServiceRegistration contract_registrations(file_system);
-  ServedContractDocument contract_document;
   auto host = std::make_unique<TWindowsService>(THostOptions{options.home_dir, options.port},
                                                 drives, file_system, clock);
   SetWindowsService(host.get());
