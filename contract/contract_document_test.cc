@@ -63,7 +63,9 @@ TEST(ContractDocumentTest, StoredBytesAreUtf8WithCrlfLines) {
                          "3FC00EEB3933}\" Version=\"3.0\">\r\n"));
   EXPECT_TRUE(stored.ends_with("</Library>\r\n"));
   for (size_t i = 0; i < stored.size(); ++i) {
-    if (stored[i] == '\n') ASSERT_EQ('\r', stored[i - 1]) << "at " << i;
+    if (stored[i] == '\n') {
+      ASSERT_EQ('\r', stored[i - 1]) << "at " << i;
+    }
   }
 }
 
