@@ -90,6 +90,13 @@ void CopyData(int from, int to) {
 // Copies a host file, replacing `to_host`; the copy gets the source's mode bits and times.
 // A copy that fails half way is removed.
 void CopyHostFile(const std::string& from_host, const std::string& to_host, bool sync) {
+  // Only files are copied: reading a pipe would wait for a writer forever, and a device such as
+  // /dev/zero never ends, filling the target's disk behind the back of the space test.
+  struct stat from_st;
+  if (::stat(from_host.c_str(), &from_st) == 0 && !S_ISREG(from_st.st_mode) &&
+      !S_ISDIR(from_st.st_mode)) {
+    RaiseOSError(kErrorAccessDenied);
+  }
   std::unique_ptr<PosixFile> source =
       OpenHostFile(from_host, FileAccess::kRead, FileShare::kRead, FileDisposition::kOpenExisting);
   std::unique_ptr<PosixFile> target =

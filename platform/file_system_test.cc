@@ -92,6 +92,16 @@ TEST_F(FileSystemTest, CopyFailures) {
               ThrowsMessage<EOSError>(StrEq(kAccessDenied)));
 }
 
+TEST_F(FileSystemTest, OnlyFilesAreCopied) {
+  drives_.Set('D', "/dev");
+  ASSERT_THAT([&] { fs_.CopyFile("D:\\null", "T:\\b"); },
+              ThrowsMessage<EOSError>(StrEq(kAccessDenied)));
+  ASSERT_EQ(::mkfifo(Host("/pipe").c_str(), 0600), 0);
+  EXPECT_THAT([&] { fs_.CopyFile("T:\\pipe", "T:\\b"); },
+              ThrowsMessage<EOSError>(StrEq(kAccessDenied)));
+  EXPECT_FALSE(fs_.FileExistsTest("T:\\b"));
+}
+
 TEST_F(FileSystemTest, MoveWithoutReplaceNeverReplaces) {
   Write("T:\\a", "a");
   Write("T:\\b", "b");
