@@ -91,11 +91,13 @@ void CopyData(int from, int to) {
 // A copy that fails half way is removed.
 void CopyHostFile(const std::string& from_host, const std::string& to_host, bool sync) {
   // Only files are copied: reading a pipe would wait for a writer forever, and a device such as
-  // /dev/zero never ends, filling the target's disk behind the back of the space test.
-  struct stat from_st;
-  if (::stat(from_host.c_str(), &from_st) == 0 && !S_ISREG(from_st.st_mode) &&
-      !S_ISDIR(from_st.st_mode)) {
-    RaiseOSError(kErrorAccessDenied);
+  // /dev/zero never ends, filling the target's disk behind the back of the space test. Writing
+  // onto a pipe would wait for a reader forever.
+  for (const std::string* host_path : {&from_host, &to_host}) {
+    struct stat st;
+    if (::stat(host_path->c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+      RaiseOSError(kErrorAccessDenied);
+    }
   }
   std::unique_ptr<PosixFile> source =
       OpenHostFile(from_host, FileAccess::kRead, FileShare::kRead, FileDisposition::kOpenExisting);
