@@ -153,13 +153,6 @@ TEST_F(FileSystemTest, MoveWithFlagsReplacesAndWritesThrough) {
                kMoveFileReplaceExisting | kMoveFileCopyAllowed | kMoveFileWriteThrough);
   EXPECT_EQ(Read("T:\\sub\\c"), "a");
   EXPECT_FALSE(fs_.FileExistsTest("T:\\b"));
-  // A reader keeps a copy onto the pipe from waiting forever when the copy does not refuse it.
-  int reader = ::open(Host("/pipe").c_str(), O_RDONLY | O_NONBLOCK);
-  ASSERT_GE(reader, 0);
-  Write("T:\\a", "x");
-  EXPECT_THAT([&] { fs_.CopyFile("T:\\a", "T:\\pipe"); },
-              ThrowsMessage<EOSError>(StrEq(kAccessDenied)));
-  ::close(reader);
 }
 
 TEST_F(FileSystemTest, MoveToAnotherFileSystemCopiesOnlyWhenAllowed) {
