@@ -28,6 +28,11 @@ inline constexpr int kWsaShutdown = 10058;       // WSAESHUTDOWN
 inline constexpr int kWsaConnRefused = 10061;    // WSAECONNREFUSED
 inline constexpr int kWsaHostNotFound = 11001;   // WSAHOST_NOT_FOUND
 
+// TCP keep-alive timing of SetKeepAlive(true): a dead peer is noticed within about two minutes.
+inline constexpr int kKeepAliveIdleSeconds = 60;
+inline constexpr int kKeepAliveIntervalSeconds = 10;
+inline constexpr int kKeepAliveProbes = 6;
+
 // Base of every network error.
 VANTRY_EXCEPTION(ENetError, Exception);
 
@@ -110,6 +115,8 @@ class Socket {
   void Close();
 
   void SetNoDelay(bool on);
+  // Probes an idle connection after kKeepAliveIdleSeconds, then every kKeepAliveIntervalSeconds;
+  // after kKeepAliveProbes unanswered probes the connection fails (10060).
   void SetKeepAlive(bool on);
   void SetReuseAddress(bool on);
 

@@ -254,7 +254,15 @@ void Socket::SetIntOption(int level, int name, int value) {
 
 void Socket::SetNoDelay(bool on) { SetIntOption(IPPROTO_TCP, TCP_NODELAY, on); }
 
-void Socket::SetKeepAlive(bool on) { SetIntOption(SOL_SOCKET, SO_KEEPALIVE, on); }
+void Socket::SetKeepAlive(bool on) {
+  SetIntOption(SOL_SOCKET, SO_KEEPALIVE, on);
+  if (!on) return;
+  // The system's own timing probes an idle connection only after two hours; a peer that died
+  // mid-call must be noticed within minutes.
+  SetIntOption(IPPROTO_TCP, TCP_KEEPIDLE, kKeepAliveIdleSeconds);
+  SetIntOption(IPPROTO_TCP, TCP_KEEPINTVL, kKeepAliveIntervalSeconds);
+  SetIntOption(IPPROTO_TCP, TCP_KEEPCNT, kKeepAliveProbes);
+}
 
 void Socket::SetReuseAddress(bool on) { SetIntOption(SOL_SOCKET, SO_REUSEADDR, on); }
 

@@ -2,6 +2,10 @@
 
 #include <errno.h>
 #include <gmock/gmock.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -111,6 +115,26 @@ TEST(SocketTest, ConnectToClosedPortIsRefused) {
   Socket client = Socket::Create();
   EXPECT_THAT([&] { client.Connect("127.0.0.1", port); },
               ThrowsMessage<ESocketError>(StrEq("Socket Error # 10061\r\nConnection refused.")));
+}
+
+TEST(SocketTest, KeepAliveNoticesADeadPeerWithinMinutes) {
+  // A new socket takes the lowest free descriptor, which is what the probe just released.
+  int fd = ::dup(0);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  Socket s = Socket::Create();
+  s.SetKeepAlive(true);
+  auto option = [&](int level, int name) {
+    int value = -1;
+    socklen_t length = sizeof(value);
+    EXPECT_EQ(0, ::getsockopt(fd, level, name, &value, &length));
+    return value;
+  };
+  EXPECT_EQ(1, option(SOL_SOCKET, SO_KEEPALIVE));
+  EXPECT_EQ(kKeepAliveIdleSeconds, option(IPPROTO_TCP, TCP_KEEPIDLE));
+  EXPECT_EQ(kKeepAliveIntervalSeconds, option(IPPROTO_TCP, TCP_KEEPINTVL));
+  EXPECT_EQ(kKeepAliveProbes, option(IPPROTO_TCP, TCP_KEEPCNT));
+  EXPECT_LE(kKeepAliveIdleSeconds + kKeepAliveIntervalSeconds * kKeepAliveProbes, 180);
 }
 
 TEST(SocketTest, ClosedSocketRefusesUse) {
