@@ -28,11 +28,22 @@ struct Gate {
   bool open = false;
   int waiting = 0;
 
+  // The gate opens on the way out and waits until every waiter has left: a dispatch thread that
+  // is still waking up must not find the gate's mutex gone.
+  ~Gate() {
+    std::unique_lock<std::mutex> lock(mutex);
+    open = true;
+    changed.notify_all();
+    changed.wait(lock, [&] { return waiting == 0; });
+  }
+
   void Wait() {
     std::unique_lock<std::mutex> lock(mutex);
     ++waiting;
     changed.notify_all();
     changed.wait(lock, [&] { return open; });
+    --waiting;
+    changed.notify_all();
   }
   void WaitForWaiter() {
     std::unique_lock<std::mutex> lock(mutex);
