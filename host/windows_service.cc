@@ -5,7 +5,7 @@
 #include "platform/exception.h"
 #include "platform/identity.h"
 #include "remoting/dispatch.h"
-#include "service/file_helpers.h"
+#include "platform/file_helpers.h"
 
 namespace vantry {
 
@@ -94,7 +94,7 @@ void TWindowsService::LoadAllowedSourceIPs() {
   Lock lock(lock_);
   allowed_source_ips_.Clear();
   const std::string path = executable_dir_ + kAllowedSourceIPsFileName;
-  if (executable_dir_.empty() || !FileExists(file_system_, path)) return;
+  if (executable_dir_.empty() || !file_system_.FileExists(path)) return;
   const std::string text = file_system_.ReadWholeFile(path);
   for (std::string_view line : SplitLines(text)) {
     // An empty line has no first character to test for "#" and spells no address.
@@ -126,7 +126,7 @@ void TWindowsService::ReadSettings() {
   Lock lock(lock_);
   IniFile ini;
   const std::string path = executable_dir_ + kSettingsFileName;
-  if (!executable_dir_.empty() && file_system_.FileExistsTest(path)) {
+  if (!executable_dir_.empty() && file_system_.FileExists(path)) {
     ini = IniFile::Parse(file_system_.ReadWholeFile(path));
   }
   // The base directory is shown to callers through the drive map just read, so it must reach

@@ -94,8 +94,9 @@ class FileSystem {
   // Removes an empty directory (145 when it is not empty).
   virtual void RemoveDirectory(const std::string& path) = 0;
 
-  // True for an existing entry that is not a directory, whatever its date.
-  virtual bool FileExistsTest(const std::string& path) = 0;
+  // The one file existence test: true for an existing entry that is not a directory, whatever
+  // its date (host files dated 1970 or past 2107 exist all the same).
+  virtual bool FileExists(const std::string& path) = 0;
   // True for an existing directory.
   virtual bool DirectoryExists(const std::string& path) = 0;
   // The facts of one entry (file or directory), nullopt when it does not exist or cannot be
@@ -148,7 +149,7 @@ class PosixFileSystem : public FileSystem {
   void DeleteFile(const std::string& path) override;
   void CreateDirectory(const std::string& path) override;
   void RemoveDirectory(const std::string& path) override;
-  bool FileExistsTest(const std::string& path) override;
+  bool FileExists(const std::string& path) override;
   bool DirectoryExists(const std::string& path) override;
   std::optional<FileEntry> GetFileInfo(const std::string& path) override;
   int64_t GetFileSize(const std::string& path) override;

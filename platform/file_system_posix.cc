@@ -224,7 +224,7 @@ void PosixFileSystem::RemoveDirectory(const std::string& path) {
   if (::rmdir(host.c_str()) != 0) RaiseErrno(errno, OsOperation::kOther, host);
 }
 
-bool PosixFileSystem::FileExistsTest(const std::string& path) {
+bool PosixFileSystem::FileExists(const std::string& path) {
   std::string host;
   if (TryResolveHostPath(drives_, path, &host, host_current_dir_) != 0) return false;
   struct stat st;

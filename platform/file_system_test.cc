@@ -57,16 +57,16 @@ class FileSystemTest : public testing::Test {
   PosixFileSystem fs_;
 };
 
-TEST_F(FileSystemTest, FileExistsTestIsTrueForAnyNonDirectoryEntry) {
+TEST_F(FileSystemTest, FileExistsIsTrueForAnyNonDirectoryEntry) {
   Write("T:\\old.fbk", "x");
   SetMtime(Host("/old.fbk"), 0);  // 1970: no MS-DOS date, still a file
   fs_.CreateDirectory("T:\\dir");
-  EXPECT_TRUE(fs_.FileExistsTest("T:\\old.fbk"));
-  EXPECT_TRUE(fs_.FileExistsTest("t:\\OLD.FBK"));
-  EXPECT_FALSE(fs_.FileExistsTest("T:\\dir"));
-  EXPECT_FALSE(fs_.FileExistsTest("T:\\missing"));
-  EXPECT_FALSE(fs_.FileExistsTest("Q:\\old.fbk"));
-  EXPECT_FALSE(fs_.FileExistsTest("\\\\server\\share\\old.fbk"));
+  EXPECT_TRUE(fs_.FileExists("T:\\old.fbk"));
+  EXPECT_TRUE(fs_.FileExists("t:\\OLD.FBK"));
+  EXPECT_FALSE(fs_.FileExists("T:\\dir"));
+  EXPECT_FALSE(fs_.FileExists("T:\\missing"));
+  EXPECT_FALSE(fs_.FileExists("Q:\\old.fbk"));
+  EXPECT_FALSE(fs_.FileExists("\\\\server\\share\\old.fbk"));
   EXPECT_TRUE(fs_.DirectoryExists("T:\\DIR"));
   EXPECT_FALSE(fs_.DirectoryExists("T:\\old.fbk"));
 }
@@ -99,7 +99,7 @@ TEST_F(FileSystemTest, OnlyFilesAreCopied) {
   ASSERT_EQ(::mkfifo(Host("/pipe").c_str(), 0600), 0);
   EXPECT_THAT([&] { fs_.CopyFile("T:\\pipe", "T:\\b"); },
               ThrowsMessage<EOSError>(StrEq(kAccessDenied)));
-  EXPECT_FALSE(fs_.FileExistsTest("T:\\b"));
+  EXPECT_FALSE(fs_.FileExists("T:\\b"));
   // A reader keeps a copy onto the pipe from waiting forever when the copy does not refuse it.
   int reader = ::open(Host("/pipe").c_str(), O_RDONLY | O_NONBLOCK);
   ASSERT_GE(reader, 0);
@@ -118,7 +118,7 @@ TEST_F(FileSystemTest, MoveWithoutReplaceNeverReplaces) {
   EXPECT_EQ(Read("T:\\b"), "b");
   fs_.MoveFile("T:\\a", "T:\\c", 0);
   EXPECT_EQ(Read("T:\\c"), "a");
-  EXPECT_FALSE(fs_.FileExistsTest("T:\\a"));
+  EXPECT_FALSE(fs_.FileExists("T:\\a"));
   EXPECT_THAT([&] { fs_.MoveFile("T:\\a", "T:\\d", 0); },
               ThrowsMessage<EOSError>(StrEq(kNotFound)));
 }
@@ -152,7 +152,7 @@ TEST_F(FileSystemTest, MoveWithFlagsReplacesAndWritesThrough) {
   fs_.MoveFile("T:\\b", "T:\\sub\\c",
                kMoveFileReplaceExisting | kMoveFileCopyAllowed | kMoveFileWriteThrough);
   EXPECT_EQ(Read("T:\\sub\\c"), "a");
-  EXPECT_FALSE(fs_.FileExistsTest("T:\\b"));
+  EXPECT_FALSE(fs_.FileExists("T:\\b"));
 }
 
 TEST_F(FileSystemTest, MoveToAnotherFileSystemCopiesOnlyWhenAllowed) {
@@ -174,7 +174,7 @@ TEST_F(FileSystemTest, MoveToAnotherFileSystemCopiesOnlyWhenAllowed) {
                kMoveFileReplaceExisting | kMoveFileCopyAllowed | kMoveFileWriteThrough);
   EXPECT_EQ(Read("S:\\a.fbk"), "data");
   EXPECT_EQ(Mtime(other + "/a.fbk"), 1200000000);
-  EXPECT_FALSE(fs_.FileExistsTest("T:\\a.fbk"));
+  EXPECT_FALSE(fs_.FileExists("T:\\a.fbk"));
   ::unlink((other + "/a.fbk").c_str());
   ::rmdir(other.c_str());
 }
@@ -197,7 +197,7 @@ TEST_F(FileSystemTest, DeleteFollowsWindowsRules) {
                 ThrowsMessage<EOSError>(StrEq(kInUse)));
   }
   EXPECT_TRUE(fs_.TryDeleteFile("T:\\open"));
-  EXPECT_FALSE(fs_.FileExistsTest("T:\\open"));
+  EXPECT_FALSE(fs_.FileExists("T:\\open"));
 }
 
 TEST_F(FileSystemTest, DirectoriesOneLevelAtATime) {
@@ -298,7 +298,7 @@ TEST_F(FileSystemTest, TempFilesGetFreshNames) {
   std::string second = fs_.CreateTempFile("T:", "VMS");
   EXPECT_THAT(first, testing::MatchesRegex("T:\\\\VMS[0-9A-F]{4}\\.tmp"));
   EXPECT_NE(first, second);
-  EXPECT_TRUE(fs_.FileExistsTest(first));
+  EXPECT_TRUE(fs_.FileExists(first));
   EXPECT_EQ(fs_.GetFileSize(second), 0);
   EXPECT_THAT([&] { fs_.CreateTempFile("T:\\missing", "VMS"); },
               ThrowsMessage<EOSError>(StrEq(kPathNotFound)));

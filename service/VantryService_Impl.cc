@@ -2,8 +2,8 @@
 
 #include "contract/VantryLibrary_Invk.h"
 #include "platform/exception.h"
-#include "service/file_helpers.h"
-#include "service/path_helpers.h"
+#include "platform/file_helpers.h"
+#include "platform/path_helpers.h"
 
 namespace vantry {
 namespace {
@@ -20,7 +20,7 @@ constexpr uint32_t kTransferMoveFlags =
 
 void TVantryService::PrepareTransfer(const std::string& from_file_name,
                                      const std::string& to_file_name, const char* verb) {
-  if (!vantry::FileExists(file_system_, from_file_name)) {
+  if (!file_system_.FileExists(from_file_name)) {
     throw Exception(Format("File \"%s\" does not exist", from_file_name));
   }
   std::string to_dir = ExtractFilePath(to_file_name);
@@ -52,12 +52,12 @@ bool TVantryService::RenameFile(const std::string& from_file_name,
 }
 
 bool TVantryService::DeleteFile(const std::string& file_name) {
-  if (!vantry::FileExists(file_system_, file_name)) return true;
+  if (!file_system_.FileExists(file_name)) return true;
   return file_system_.TryDeleteFile(file_name);
 }
 
 bool TVantryService::FileExists(const std::string& file_name) {
-  return vantry::FileExists(file_system_, file_name);
+  return file_system_.FileExists(file_name);
 }
 
 void TVantryService::CreateDirectory(const std::string& directory_name) {
@@ -71,7 +71,7 @@ int64_t TVantryService::GetFreeDiskSpace(const std::string& backup_directory) {
 }
 
 int64_t TVantryService::GetFileSize(const std::string& file_name) {
-  if (!vantry::FileExists(file_system_, file_name)) return 0;
+  if (!file_system_.FileExists(file_name)) return 0;
   return file_system_.GetFileSize(file_name);
 }
 

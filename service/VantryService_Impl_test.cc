@@ -11,7 +11,7 @@
 #include "remoting/remote_service.h"
 #include "remoting/tcp_channel.h"
 #include "remoting/tcp_server.h"
-#include "service/fake_file_system.h"
+#include "platform/fake_file_system.h"
 
 namespace vantry {
 namespace {

@@ -10,8 +10,8 @@
 
 #include "platform/file_system.h"
 #include "platform/temp_dir.h"
-#include "service/file_helpers.h"
-#include "service/path_helpers.h"
+#include "platform/file_helpers.h"
+#include "platform/path_helpers.h"
 
 namespace vantry {
 
@@ -34,7 +34,7 @@ class FakeFileSystem : public FileSystem {
   void DeleteFile(const std::string& path) override { real_.DeleteFile(path); }
   void CreateDirectory(const std::string& path) override { real_.CreateDirectory(path); }
   void RemoveDirectory(const std::string& path) override { real_.RemoveDirectory(path); }
-  bool FileExistsTest(const std::string& path) override { return real_.FileExistsTest(path); }
+  bool FileExists(const std::string& path) override { return real_.FileExists(path); }
   bool DirectoryExists(const std::string& path) override { return real_.DirectoryExists(path); }
   std::optional<FileEntry> GetFileInfo(const std::string& path) override {
     std::optional<FileEntry> entry = real_.GetFileInfo(path);

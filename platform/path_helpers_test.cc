@@ -1,4 +1,4 @@
-#include "service/path_helpers.h"
+#include "platform/path_helpers.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // File-system helpers shared by the operations of TVantryService and the work built on them
-// (backup reception and sending, archiving, the backup list): the file existence test, the
-// directory search with an attribute mask, and creating a directory path. Paths are Windows
+// (backup reception and sending, archiving, the backup list): the directory search with an
+// attribute mask and creating a directory path. The file existence test is FileSystem::FileExists. Paths are Windows
 // paths, used exactly as the caller passes them.
 //
 // Thread safety: stateless; safe from any thread as long as the FileSystem is.
@@ -14,9 +14,6 @@
 #include "platform/file_system.h"
 
 namespace vantry {
-
-// True only for an existing entry that is not a directory, whatever its last-write time.
-bool FileExists(FileSystem& file_system, const std::string& path);
 
 // The entries of the directory of `pattern` whose names match its last component ("*", "?",
 // letter case ignored), in the order the file system delivers them. Hidden, system and

@@ -1,7 +1,7 @@
-#include "service/file_helpers.h"
+#include "platform/file_helpers.h"
 
 #include "platform/exception.h"
-#include "service/path_helpers.h"
+#include "platform/path_helpers.h"
 
 namespace vantry {
 namespace {
@@ -13,13 +13,6 @@ constexpr uint32_t kSelectiveAttributes =
     kFileAttributeHidden | kFileAttributeSystem | kFileAttributeDirectory;
 
 }  // namespace
-
-bool FileExists(FileSystem& file_system, const std::string& path) {
-  std::optional<FileEntry> entry = file_system.GetFileInfo(path);
-  // Deliberately not judged by the date: host files dated 1970 (or past 2107) exist all the
-  // same, and treating them as missing would let CopyFile refuse them and DeleteFile skip them.
-  return entry && (entry->attributes & kFileAttributeDirectory) == 0;
-}
 
 std::vector<FileEntry> FindFiles(FileSystem& file_system, const std::string& pattern,
                                  uint32_t attribute_mask) {

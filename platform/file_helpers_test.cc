@@ -1,4 +1,4 @@
-#include "service/file_helpers.h"
+#include "platform/file_helpers.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "platform/clock.h"
-#include "service/fake_file_system.h"
+#include "platform/fake_file_system.h"
 
 namespace vantry {
 namespace {
@@ -25,26 +25,6 @@ class FileHelpersTest : public testing::Test {
 
   FakeFileSystem fs_;
 };
-
-TEST_F(FileHelpersTest, ExistenceNeedsAFileWhateverItsDate) {
-  fs_.WriteFile("T:\\a.fdb", "x");
-  fs_.CreateDirectory("T:\\dir");
-  EXPECT_TRUE(FileExists(fs_, "T:\\A.FDB"));
-  EXPECT_FALSE(FileExists(fs_, "T:\\dir"));
-  EXPECT_FALSE(FileExists(fs_, "T:\\missing.fdb"));
-  EXPECT_FALSE(FileExists(fs_, "Q:\\unmapped.fdb"));
-
-  struct Case {
-    DateTimeParts when;
-    bool exists;
-  };
-  // Dates outside the packed MS-DOS range (1980-2107) do not hide a file.
-  for (const Case& c : {Case{{1970, 1, 1}, true}, Case{{1979, 12, 31, 23, 59, 59}, true},
-                        Case{{1980, 1, 1}, true}, Case{{2108, 1, 1}, true}}) {
-    fs_.last_write = EncodeDateTime(c.when);
-    EXPECT_EQ(c.exists, FileExists(fs_, "T:\\a.fdb")) << c.when.year;
-  }
-}
 
 TEST_F(FileHelpersTest, MaskSelectsDirectoriesAndDotEntries) {
   fs_.WriteFile("T:\\b.fdb", "");
