@@ -3,56 +3,61 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <pugixml.hpp>
 #include <string>
 #include <vector>
 
+#include "contract/vantry_operations.h"
 #include "remoting/service_description.h"
 
 namespace vantry {
 namespace {
 
-const std::vector<std::string> kOperations = {
-    "CopyFile",
-    "GetVantryInstanceIdentifier",
-    "FileExists",
-    "DeleteFile",
-    "RenameFile",
-    "MoveFile",
-    "ArchiveFile",
-    "CreateDirectory",
-    "MakeSpaceOnDiskForBackup",
-    "GetFreeDiskSpace",
-    "GetRequiredDiskSpace",
-    "GetBackupFileNames",
-    "GetFileSize",
-    "GetDefaultBackupPath",
-    "GetDefaultDatabasePath",
-    "GetAlternateBackupPathForRestoreFromAnotherServer",
-    "GetAlternateRestorePathForRestoreFromAnotherServer",
-    "ReceiveBackup",
-    "SendBackup",
-    "GetIsFBClassicServer",
-    "GetDefaultDeleteStrategy",
-    "GetOtherTargetServers",
-    "RequestBackupPermission",
-    "RequestManualBackupPermission",
-    "BackupPermissionGranted",
-    "RequestBackupPermissionCompleted",
-    "MigrateToServer",
-    "MigrateAllDatabases",
-    "GetBackupPeriodEndHour",
+// One operation as the contract names it: its name and its In and Out parameters in order.
+struct OperationShape {
+  std::string name;
+  std::vector<std::string> params;
+  friend bool operator==(const OperationShape&, const OperationShape&) = default;
+  friend std::ostream& operator<<(std::ostream& out, const OperationShape& op) {
+    out << op.name << "(";
+    for (const std::string& param : op.params) out << param << " ";
+    return out << ")";
+  }
 };
 
-std::vector<std::string> OperationNames(std::string_view xml) {
+// The one operation the service implements that the stored document has never listed.
+constexpr char kKnownAbsence[] = "MigrateUsingClone";
+
+// The operation table that generates the invoker and the proxy, less the known absence.
+std::vector<OperationShape> DeclaredOperations() {
+  std::vector<OperationShape> ops;
+  std::apply(
+      [&](const auto&... op) {
+        (ops.push_back({op.name, std::vector<std::string>(op.params.begin(), op.params.end())}),
+         ...);
+      },
+      kVantryOperations);
+  EXPECT_EQ(1,
+            std::erase_if(ops, [](const OperationShape& op) { return op.name == kKnownAbsence; }));
+  return ops;
+}
+
+std::vector<OperationShape> DocumentOperations(std::string_view xml) {
   pugi::xml_document document;
   EXPECT_TRUE(document.load_buffer(xml.data(), xml.size()));
-  std::vector<std::string> names;
+  std::vector<OperationShape> ops;
   for (pugi::xpath_node node : document.select_nodes("/Library/Services/Service/Interfaces/"
                                                      "Interface/Operations/Operation")) {
-    names.push_back(node.node().attribute("Name").value());
+    OperationShape op{node.node().attribute("Name").value(), {}};
+    for (pugi::xml_node param : node.node().child("Parameters").children("Parameter")) {
+      if (std::string_view(param.attribute("Flag").value()) != "Result") {
+        op.params.push_back(param.attribute("Name").value());
+      }
+    }
+    ops.push_back(std::move(op));
   }
-  return names;
+  return ops;
 }
 
 TEST(ContractDocumentTest, StoredBytesAreUtf8WithCrlfLines) {
@@ -69,8 +74,8 @@ TEST(ContractDocumentTest, StoredBytesAreUtf8WithCrlfLines) {
   }
 }
 
-TEST(ContractDocumentTest, ListsTheOperationsInContractOrder) {
-  EXPECT_EQ(kOperations, OperationNames(StoredContractDocument()));
+TEST(ContractDocumentTest, ListsTheDeclaredOperationsAndParametersInContractOrder) {
+  EXPECT_EQ(DeclaredOperations(), DocumentOperations(StoredContractDocument()));
 }
 
 TEST(ContractDocumentTest, ServedDocumentKeepsNamesAndOrder) {
@@ -79,8 +84,8 @@ TEST(ContractDocumentTest, ServedDocumentKeepsNamesAndOrder) {
   WriteServiceDescription(served);
   SetServiceDescription("");
   std::string text = served.ToString();
-  EXPECT_EQ(kOperations, OperationNames(text));
-  EXPECT_THAT(text, testing::Not(testing::HasSubstr("MigrateUsingClone")));
+  EXPECT_EQ(DeclaredOperations(), DocumentOperations(text));
+  EXPECT_THAT(text, testing::Not(testing::HasSubstr(kKnownAbsence)));
   EXPECT_THAT(
       text, testing::HasSubstr("<Parameter Name=\"Result\" DataType=\"FileList\" Flag=\"Result\""));
   EXPECT_THAT(text, testing::HasSubstr("<EnumValue Name=\"vantrydsAgressive\""));

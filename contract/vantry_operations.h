@@ -3,6 +3,16 @@
 // 30 handlers and the proxy's 30 methods are both generated from this table
 // (contract/operation_binding.h).
 //
+// Adding an operation:
+//   1. Declare it in IVantryService (contract/VantryLibrary_Intf.h) in its slot; the proxy's
+//      one-line method goes with it (TVantryService_Proxy, VantryLibrary_Intf.cc).
+//   2. Declare it below, in the same slot, with the wire name and every parameter name exactly
+//      as the contract document spells them (contract/VantryLibrary.xml); raise the count of the
+//      static_assert.
+//   3. Add it to the contract document, or the contract document test fails: it compares this
+//      table, names and parameters, with the document.
+//   4. Implement it in TVantryService (service/); the invoker handler comes from this table.
+//
 // Thread safety: constant data.
 #pragma once
 

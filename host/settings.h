@@ -13,28 +13,11 @@
 
 #include "host/ini_file.h"
 #include "platform/paths.h"
+#include "service/vantry_host.h"
 
 namespace vantry {
 
 inline constexpr char kSettingsFileName[] = "Vantry.ini";
-
-struct THostSettings {
-  std::string DefaultBackupPath;
-  std::string DefaultDatabasePath;
-  int32_t AllowedBackups = 1;
-  int32_t MaxBackupTimeMinutes = 60;
-  std::string AlternateBackupPath;
-  std::string AlternateRestorePath;
-  bool FBIsClassic = true;
-  int32_t BackupPeriodStartHour = 23;
-  int32_t BackupPeriodEndHour = 5;
-  std::string MigrationTargetServer;
-  bool MigrateAllDatabases = false;
-  bool MigrateUsingClone = false;
-  std::string DefaultDeleteStrategy = "CAREFUL";  // stored in upper case
-
-  friend bool operator==(const THostSettings&, const THostSettings&) = default;
-};
 
 // Everything one reading of the file yields.
 struct TSettingsRead {

@@ -1,24 +1,17 @@
 #include "host/windows_service.h"
 
-#include <atomic>
-
 #include "platform/exception.h"
+#include "platform/file_helpers.h"
 #include "platform/identity.h"
 #include "remoting/dispatch.h"
-#include "platform/file_helpers.h"
 
 namespace vantry {
 
 namespace {
 
-std::atomic<TWindowsService*> g_windows_service{nullptr};
-
 using Lock = std::lock_guard<std::recursive_mutex>;
 
 }  // namespace
-
-TWindowsService* GetWindowsService() { return g_windows_service.load(); }
-void SetWindowsService(TWindowsService* host) { g_windows_service.store(host); }
 
 TWindowsService::TWindowsService(THostOptions options, DriveMap& drives, FileSystem& file_system,
                                  const Clock& clock)
@@ -88,7 +81,46 @@ void TWindowsService::timCleanUpTimer() { ExpireBackupPermissions(); }
 
 void TWindowsService::SetServerActive(bool active) { ro_server_->SetActive(active); }
 
-void TWindowsService::ExpireBackupPermissions() {}
+void TWindowsService::ExpireBackupPermissions() {
+  Lock lock(lock_);
+  backup_permissions_.Expire(settings_.MaxBackupTimeMinutes, clock_.Now());
+}
+
+bool TWindowsService::IsInBackupPeriod() const {
+  Lock lock(lock_);
+  return IsHourInBackupPeriod(DecodeDateTime(clock_.Now()).hour, settings_.BackupPeriodStartHour,
+                              settings_.BackupPeriodEndHour);
+}
+
+bool TWindowsService::RequestBackupPermission(const std::string& backup_file_name) {
+  Lock lock(lock_);
+  // The limit and the period are tested before the duplicate, so a repeated request at the limit
+  // or outside the period is refused quietly instead of failing.
+  const int64_t free_places =
+      int64_t{settings_.AllowedBackups} - static_cast<int64_t>(backup_permissions_.Count());
+  if (free_places <= 0) return false;
+  if (!IsInBackupPeriod()) return false;
+  backup_permissions_.Add(backup_file_name, clock_.Now());
+  return true;
+}
+
+bool TWindowsService::RequestManualBackupPermission(const std::string& backup_file_name) {
+  Lock lock(lock_);
+  backup_permissions_.Add(backup_file_name, clock_.Now());
+  return true;
+}
+
+bool TWindowsService::BackupPermissionGranted(int32_t& granted, int32_t& max_limit) {
+  Lock lock(lock_);
+  granted = static_cast<int32_t>(backup_permissions_.Count());
+  max_limit = settings_.AllowedBackups;
+  return true;
+}
+
+bool TWindowsService::RequestBackupPermissionCompleted(const std::string& backup_file_name) {
+  Lock lock(lock_);
+  return backup_permissions_.Remove(backup_file_name);
+}
 
 void TWindowsService::LoadAllowedSourceIPs() {
   Lock lock(lock_);
@@ -190,9 +222,9 @@ std::vector<std::string> TWindowsService::GetAllowedSourceIPs() const {
   return allowed_source_ips_.Items();
 }
 
-size_t TWindowsService::GetBackupPermissionCount() const {
+std::vector<std::string> TWindowsService::GetBackupPermissions() const {
   Lock lock(lock_);
-  return backup_permissions_.Count();
+  return backup_permissions_.Entries();
 }
 
 std::string TWindowsService::DescribeState() const {

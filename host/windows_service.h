@@ -3,8 +3,8 @@
 // permissions, instance GUID), the remote-call server through which callers reach
 // VantryService (message component "ROMessage", TCP server "ROServer"), and the lifecycle
 // handlers the service framework calls (platform/service_host.h). Remote operations reach it
-// through the process-wide reference (GetWindowsService) and only through its locked operations,
-// which hand out copies.
+// through the interface IVantryHost that the program entry hands to the service's class factory,
+// and only through its locked operations, which hand out copies.
 //
 // Thread safety: the lifecycle handlers run on the service thread, timCleanUpTimer on the main
 // thread, getters and the connect hook on connection threads. Every operation holds the host lock,
@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "host/backup_permissions.h"
 #include "host/settings.h"
 #include "host/string_lists.h"
 #include "platform/clock.h"
@@ -26,6 +27,7 @@
 #include "remoting/message.h"
 #include "remoting/tcp_connection.h"
 #include "remoting/tcp_server.h"
+#include "service/vantry_host.h"
 
 namespace vantry {
 
@@ -42,7 +44,7 @@ struct THostOptions {
   std::string bind_address = "0.0.0.0";  // the server's listening address
 };
 
-class TWindowsService {
+class TWindowsService : public IVantryHost {
  public:
   // Runs ServiceCreate. `drives` is the map the file system resolves through; ReadSettings
   // replaces it with the "Drives" section. `drives`, `file_system` and `clock` must outlive the
@@ -51,7 +53,7 @@ class TWindowsService {
                   const Clock& clock);
   TWindowsService(const TWindowsService&) = delete;
   TWindowsService& operator=(const TWindowsService&) = delete;
-  ~TWindowsService();
+  ~TWindowsService() override;
 
   // Lifecycle handlers; each throws when a step fails, leaving the later steps undone.
   // ServiceStart switches the server on last (ECouldNotBindSocket "Could not bind socket.
@@ -84,7 +86,7 @@ class TWindowsService {
   void ROServerInternalServerConnect(TROTCPConnection& connection);
 
   // Getters: each takes the host lock and returns a copy.
-  THostSettings GetSettings() const;
+  THostSettings GetSettings() const override;
   std::string GetDefaultBackupPath() const;
   std::string GetDefaultDatabasePath() const;
   int32_t GetAllowedBackups() const;
@@ -99,22 +101,33 @@ class TWindowsService {
   bool GetMigrateUsingClone() const;
   std::string GetDefaultDeleteStrategy() const;  // upper case
   // Replaces the content of `servers` with a copy of the other target servers.
-  void GetOtherTargetServers(std::vector<std::string>& servers) const;
+  void GetOtherTargetServers(std::vector<std::string>& servers) const override;
   // The local computer name (read now; empty when it cannot be read) and the instance GUID.
-  void GetInstanceIdentifier(std::string& computer_name, std::string& guid) const;
+  void GetInstanceIdentifier(std::string& computer_name, std::string& guid) const override;
+
+  // The backup-permission registry (host/backup_permissions.h), each operation under the host
+  // lock. A scheduled request returns false when AllowedBackups minus the permissions held is
+  // not positive, then false outside the backup period, and only then throws Exception "You
+  // can't ask for the same permission twice" for a name that holds one; a manual request skips
+  // the first two tests. The new entry is name=now.
+  bool RequestBackupPermission(const std::string& backup_file_name) override;
+  bool RequestManualBackupPermission(const std::string& backup_file_name) override;
+  bool BackupPermissionGranted(int32_t& granted, int32_t& max_limit) override;
+  bool RequestBackupPermissionCompleted(const std::string& backup_file_name) override;
+  // Whether the hour of the clock's local time lies in the backup period of the settings.
+  bool IsInBackupPeriod() const;
   // The executable's directory as callers see it: the home directory in Windows form, ending
   // in "\" (empty when no drive reaches it).
   std::string GetExecutableDirectory() const;
   // The caller allow-list, sorted (a copy).
   std::vector<std::string> GetAllowedSourceIPs() const;
-  // The number of backup permissions held.
-  size_t GetBackupPermissionCount() const;
+  // The permission entries (name=time), in list order.
+  std::vector<std::string> GetBackupPermissions() const;
   // One diagnostic line: instance GUID, the server's port (the one bound, while active) and
   // every setting.
   std::string DescribeState() const;
 
-  // The host lock, for host operations added elsewhere (the permission registry) that must hold
-  // it across several steps. Re-entrant.
+  // The host lock (re-entrant), for tests that check what runs under it.
   std::recursive_mutex& HostLock() const { return lock_; }
   // The periodic timer the service framework fires on the main thread.
   ServiceTimer& CleanUpTimer() { return timCleanUp_; }
@@ -129,21 +142,21 @@ class TWindowsService {
   // The remote-call server: switched on as the last step of a start and off as the first step
   // of a stop.
   void SetServerActive(bool active);
-  // The expiry pass of the backup-permission registry, run by timCleanUpTimer. The registry's
-  // operations are not wired yet, so no permission exists to expire.
+  // The expiry pass of the backup-permission registry, run by timCleanUpTimer: removes every
+  // permission older than MaxBackupTimeMinutes whole minutes.
   void ExpireBackupPermissions();
 
   const THostOptions options_;
   DriveMap& drives_;
   FileSystem& file_system_;
-  [[maybe_unused]] const Clock& clock_;  // local time of permission grants and expiry
+  const Clock& clock_;  // local time of permission grants and expiry
 
   ServiceTimer timCleanUp_{kCleanUpIntervalMs};
   mutable std::recursive_mutex lock_;
   // The lists exist only between a start and a stop; outside that they are kept empty.
   TSortedTextList allowed_source_ips_;             // guarded by lock_
   std::vector<std::string> other_target_servers_;  // guarded by lock_
-  TSortedTextList backup_permissions_;             // guarded by lock_
+  TBackupPermissionRegistry backup_permissions_;   // guarded by lock_
   THostSettings settings_;                         // guarded by lock_
   std::string instance_guid_;                      // guarded by lock_
   std::string executable_dir_;                     // guarded by lock_
@@ -153,10 +166,5 @@ class TWindowsService {
   std::unique_ptr<TROBinMessage> ro_message_;
   std::unique_ptr<TROTCPServer> ro_server_;
 };
-
-// The process-wide reference to the one host: set by the program entry when the host is
-// created, cleared before it is destroyed; null outside that time. Does not own.
-TWindowsService* GetWindowsService();
-void SetWindowsService(TWindowsService* host);
 
 }  // namespace vantry

@@ -158,12 +158,14 @@ TEST_F(WindowsServiceTest, ContinueRereadsTheSettingsFile) {
 TEST_F(WindowsServiceTest, StopForgetsTheListsAndStartBeginsEmpty) {
   WriteIni("[Vantry]\nOtherTargetServers=A,B\n");
   host_.ServiceStart();
+  host_.RequestManualBackupPermission("D:\\bak\\db.fbk");
   host_.ServiceStop();
   EXPECT_THAT(OtherTargetServers(), IsEmpty());
   EXPECT_THAT(host_.GetAllowedSourceIPs(), IsEmpty());
-  EXPECT_EQ(host_.GetBackupPermissionCount(), 0u);
+  EXPECT_THAT(host_.GetBackupPermissions(), IsEmpty());
   host_.ServiceStart();
   EXPECT_THAT(OtherTargetServers(), ElementsAre("A", "B"));
+  EXPECT_THAT(host_.GetBackupPermissions(), IsEmpty());
 }
 
 TEST_F(WindowsServiceTest, UnreadableIniFailsStartBeforeTheTimerIsSwitchedOn) {
@@ -343,17 +345,6 @@ TEST_F(WindowsServiceTest, ConnectHookClosesRefusedCallersBeforeReadingAByte) {
   host_.ServiceContinue();
   // Closed in order, or reset when the request was still unread: no answer either way.
   EXPECT_THROW(Exchange("12345"), ENetError);
-}
-
-TEST(WindowsServiceReferenceTest, HoldsTheHostItIsGiven) {
-  DriveMap drives;
-  PosixFileSystem file_system(drives);
-  FixedClock clock(0);
-  TWindowsService host(THostOptions{"/"}, drives, file_system, clock);
-  EXPECT_EQ(GetWindowsService(), nullptr);
-  SetWindowsService(&host);
-  EXPECT_EQ(GetWindowsService(), &host);
-  SetWindowsService(nullptr);
 }
 
 }  // namespace

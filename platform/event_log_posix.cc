@@ -1,10 +1,10 @@
-#include "platform/event_log.h"
-
 #include <syslog.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <mutex>
+
+#include "platform/event_log.h"
 
 namespace vantry {
 

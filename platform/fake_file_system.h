@@ -8,10 +8,10 @@
 #include <optional>
 #include <string>
 
-#include "platform/file_system.h"
-#include "platform/temp_dir.h"
 #include "platform/file_helpers.h"
+#include "platform/file_system.h"
 #include "platform/path_helpers.h"
+#include "platform/temp_dir.h"
 
 namespace vantry {
 

@@ -1,7 +1,7 @@
 // File-system helpers shared by the operations of TVantryService and the work built on them
 // (backup reception and sending, archiving, the backup list): the directory search with an
-// attribute mask and creating a directory path. The file existence test is FileSystem::FileExists. Paths are Windows
-// paths, used exactly as the caller passes them.
+// attribute mask and creating a directory path. The file existence test is FileSystem::FileExists.
+// Paths are Windows paths, used exactly as the caller passes them.
 //
 // Thread safety: stateless; safe from any thread as long as the FileSystem is.
 #pragma once

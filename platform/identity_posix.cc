@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <climits>
 
 #include "platform/identity.h"

@@ -5,7 +5,6 @@
 // Thread safety: all functions are pure or use only thread-local errno; safe from any thread.
 #pragma once
 
-#include <cerrno>
 #include <string>
 #include <string_view>
 
@@ -72,6 +71,10 @@ int Win32FromErrno(int error_number, OsOperation operation = OsOperation::kOther
 [[noreturn]] void RaiseErrno(int error_number, OsOperation operation = OsOperation::kOther,
                              const std::string& host_path = std::string());
 
+// Whether the last failed system call of this thread was interrupted by a signal (EINTR); kept
+// out of line so this header needs no errno of its own.
+bool LastCallWasInterrupted();
+
 // Runs `call` until it does not fail with EINTR; returns its last result. Use for every system
 // call that may be interrupted by a signal (the service host delivers control requests as
 // signals), e.g. `RetryOnEintr([&] { return ::read(fd, buf, n); })`.
@@ -79,7 +82,7 @@ template <typename Call>
 auto RetryOnEintr(Call call) -> decltype(call()) {
   for (;;) {
     auto result = call();
-    if (result != -1 || errno != EINTR) return result;
+    if (result != -1 || !LastCallWasInterrupted()) return result;
   }
 }
 

@@ -1,5 +1,7 @@
 #include <sys/stat.h>
 
+#include <cerrno>
+
 #include "platform/os_error.h"
 
 namespace vantry {
@@ -20,6 +22,8 @@ int MissingEntryCode(const std::string& host_path) {
 }
 
 }  // namespace
+
+bool LastCallWasInterrupted() { return errno == EINTR; }
 
 int Win32FromErrno(int error_number, OsOperation operation, const std::string& host_path) {
   switch (error_number) {

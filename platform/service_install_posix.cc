@@ -6,9 +6,10 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
-#include <functional>
 #include <filesystem>
+#include <functional>
 
 #include "platform/exception.h"
 #include "platform/os_error.h"
@@ -45,9 +46,8 @@ std::string UnitFilePath(const ServiceRegistration& registration, const std::str
 }
 
 void WriteWholeFile(const std::string& host_path, const std::string& text) {
-  int fd = RetryOnEintr([&] {
-    return ::open(host_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  });
+  int fd = RetryOnEintr(
+      [&] { return ::open(host_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644); });
   if (fd < 0) RaiseErrno(errno, OsOperation::kOther, host_path);
   size_t done = 0;
   while (done < text.size()) {
@@ -114,11 +114,15 @@ std::string ServiceUnitText(const ServiceRegistration& registration, const std::
   std::string exec_start = UnitWord(executable);
   for (const std::string& a : arguments) exec_start += " " + UnitWord(a);
   return "[Unit]\n"
-         "Description=" + registration.display_name + "\n"
+         "Description=" +
+         registration.display_name +
+         "\n"
          "\n"
          "[Service]\n"
          "Type=notify\n"
-         "ExecStart=" + exec_start + "\n"
+         "ExecStart=" +
+         exec_start +
+         "\n"
          "ExecReload=/bin/kill -HUP $MAINPID\n"
          "Restart=on-failure\n"
          "\n"

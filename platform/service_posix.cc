@@ -9,6 +9,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <condition_variable>
 #include <deque>
 #include <thread>

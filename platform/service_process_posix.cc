@@ -1,5 +1,3 @@
-#include "platform/service_process.h"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -7,9 +5,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 
 #include "platform/os_error.h"
+#include "platform/service_process.h"
 
 extern char** environ;
 

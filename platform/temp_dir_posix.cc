@@ -1,5 +1,6 @@
 #include <stdlib.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 #include <vector>

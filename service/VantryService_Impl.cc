@@ -89,7 +89,7 @@ std::unique_ptr<FileList> TVantryService::GetBackupFileNames(const std::string& 
 }
 
 void TVantryService::GetVantryInstanceIdentifier(std::string& computer_name, std::string& guid) {
-  RaiseNotAvailable("GetVantryInstanceIdentifier");
+  host_.GetInstanceIdentifier(computer_name, guid);
 }
 
 void TVantryService::ArchiveFile(const std::string& file_name) { RaiseNotAvailable("ArchiveFile"); }
@@ -100,18 +100,18 @@ void TVantryService::MakeSpaceOnDiskForBackup(const std::string& database_file_n
   RaiseNotAvailable("MakeSpaceOnDiskForBackup");
 }
 
-std::string TVantryService::GetDefaultBackupPath() { RaiseNotAvailable("GetDefaultBackupPath"); }
+std::string TVantryService::GetDefaultBackupPath() { return host_.GetSettings().DefaultBackupPath; }
 
 std::string TVantryService::GetDefaultDatabasePath() {
-  RaiseNotAvailable("GetDefaultDatabasePath");
+  return host_.GetSettings().DefaultDatabasePath;
 }
 
 std::string TVantryService::GetAlternateBackupPathForRestoreFromAnotherServer() {
-  RaiseNotAvailable("GetAlternateBackupPathForRestoreFromAnotherServer");
+  return host_.GetSettings().AlternateBackupPath;
 }
 
 std::string TVantryService::GetAlternateRestorePathForRestoreFromAnotherServer() {
-  RaiseNotAvailable("GetAlternateRestorePathForRestoreFromAnotherServer");
+  return host_.GetSettings().AlternateRestorePath;
 }
 
 void TVantryService::ReceiveBackup(const std::string& file_name, int64_t total_file_size,
@@ -125,43 +125,53 @@ void TVantryService::SendBackup(const std::string& source_file_name,
   RaiseNotAvailable("SendBackup");
 }
 
-bool TVantryService::GetIsFBClassicServer() { RaiseNotAvailable("GetIsFBClassicServer"); }
+bool TVantryService::GetIsFBClassicServer() { return host_.GetSettings().FBIsClassic; }
 
 TVantry_DeleteStrategyType TVantryService::GetDefaultDeleteStrategy() {
-  RaiseNotAvailable("GetDefaultDeleteStrategy");
+  const std::string strategy = host_.GetSettings().DefaultDeleteStrategy;
+  if (strategy == "MODERATE") return TVantry_DeleteStrategyType::vantrydsModerate;
+  if (strategy == "AGGRESSIVE") return TVantry_DeleteStrategyType::vantrydsAgressive;
+  return TVantry_DeleteStrategyType::vantrydsCareful;
 }
 
 std::unique_ptr<TargetServerList> TVantryService::GetOtherTargetServers() {
-  RaiseNotAvailable("GetOtherTargetServers");
+  // Copied out of the host first, so the host lock is not held while the array grows.
+  std::vector<std::string> servers;
+  host_.GetOtherTargetServers(servers);
+  auto list = std::make_unique<TargetServerList>();
+  for (std::string& server : servers) list->Add(std::move(server));
+  return list;
 }
 
 bool TVantryService::RequestBackupPermission(const std::string& backup_file_name) {
-  RaiseNotAvailable("RequestBackupPermission");
+  return host_.RequestBackupPermission(backup_file_name);
 }
 
 bool TVantryService::RequestManualBackupPermission(const std::string& backup_file_name) {
-  RaiseNotAvailable("RequestManualBackupPermission");
+  return host_.RequestManualBackupPermission(backup_file_name);
 }
 
 bool TVantryService::BackupPermissionGranted(int32_t& granted, int32_t& max_limit) {
-  RaiseNotAvailable("BackupPermissionGranted");
+  return host_.BackupPermissionGranted(granted, max_limit);
 }
 
 bool TVantryService::RequestBackupPermissionCompleted(const std::string& backup_file_name) {
-  RaiseNotAvailable("RequestBackupPermissionCompleted");
+  return host_.RequestBackupPermissionCompleted(backup_file_name);
 }
 
-std::string TVantryService::MigrateToServer() { RaiseNotAvailable("MigrateToServer"); }
+std::string TVantryService::MigrateToServer() { return host_.GetSettings().MigrationTargetServer; }
 
-bool TVantryService::MigrateAllDatabases() { RaiseNotAvailable("MigrateAllDatabases"); }
+bool TVantryService::MigrateAllDatabases() { return host_.GetSettings().MigrateAllDatabases; }
 
-bool TVantryService::MigrateUsingClone() { RaiseNotAvailable("MigrateUsingClone"); }
+bool TVantryService::MigrateUsingClone() { return host_.GetSettings().MigrateUsingClone; }
 
-int32_t TVantryService::GetBackupPeriodEndHour() { RaiseNotAvailable("GetBackupPeriodEndHour"); }
+int32_t TVantryService::GetBackupPeriodEndHour() { return host_.GetSettings().BackupPeriodEndHour; }
 
-std::unique_ptr<TROClassFactory> RegisterVantryService(FileSystem& file_system) {
-  return CreateVantryServiceFactory(
-      [&file_system] { return std::make_shared<TVantryService>(file_system); });
+std::unique_ptr<TROClassFactory> RegisterVantryService(FileSystem& file_system, IVantryHost& host,
+                                                       const Clock& clock) {
+  return CreateVantryServiceFactory([&file_system, &host, &clock] {
+    return std::make_shared<TVantryService>(file_system, host, clock);
+  });
 }
 
 }  // namespace vantry

@@ -1,13 +1,11 @@
 // TVantryService, the implementation of VantryService: one object per remote call, made by the
 // class factory that RegisterVantryService() installs. Its file operations work directly on the
 // Windows paths the caller passes, through the FileSystem handed in by whoever registers the
-// service (the host passes its PosixFileSystem; tests may pass a fake). Failures are exceptions
-// whose class and text reach the caller: Exception for the service's own messages, EOSError for
-// failed system calls, EInOutError "Unable to create directory".
-//
-// Operations built by later work (archiving, disk-space reclamation, backup reception and
-// sending, settings, identity and permissions) raise Exception
-// "Operation %s is not available yet" naming the operation.
+// service (the host passes its PosixFileSystem; tests may pass a fake). Settings, identity and
+// backup permissions come from the host through IVantryHost; the clock gives "now" for the ages
+// of backups. Failures are exceptions whose class and text reach the caller: Exception for the
+// service's own messages, EOSError for failed system calls, EInOutError "Unable to create
+// directory", EAssertionFailed for the assertions of reclamation and reception.
 //
 // Thread safety: an object belongs to one call; objects keep no state of their own, so any
 // number of calls run at once, racing on the same files only as the file system lets them.
@@ -18,22 +16,26 @@
 #include <string>
 
 #include "contract/VantryLibrary_Intf.h"
+#include "platform/clock.h"
 #include "platform/file_system.h"
 #include "remoting/class_factory.h"
 #include "remoting/remotable.h"
+#include "service/vantry_host.h"
 
 namespace vantry {
 
 class TVantryService : public TRORemotable, public IVantryService {
  public:
-  // `file_system` must outlive the object.
-  explicit TVantryService(FileSystem& file_system) : file_system_(file_system) {}
+  // `file_system`, `host` and `clock` must outlive the object.
+  TVantryService(FileSystem& file_system, IVantryHost& host, const Clock& clock)
+      : file_system_(file_system), host_(host), clock_(clock) {}
 
   // Replaces `ToFileName` (creating its directories first) when the source exists and the space
   // test passes: 2 x the source's size must be strictly below the free space of the target's
   // directory. Exception "File "%s" does not exist", "Not sufficient disk space for copying file
   // "%s" to "%s""; EInOutError when the target has no directory part; EOSError.
   void CopyFile(const std::string& from_file_name, const std::string& to_file_name) override;
+  // The computer name and the instance GUID of one start, taken together.
   void GetVantryInstanceIdentifier(std::string& computer_name, std::string& guid) override;
   bool FileExists(const std::string& file_name) override;
   // True for a missing file (directories count as missing); else whether the delete worked.
@@ -47,6 +49,10 @@ class TVantryService : public TRORemotable, public IVantryService {
   // Creates the directory path unless it exists; a failure to create is not reported.
   // EInOutError "Unable to create directory" for an empty name.
   void CreateDirectory(const std::string& directory_name) override;
+  // Deletes the older backups of `database_file_name` in `backup_directory` (the entries whose
+  // names begin with the database's file name) as the strategy decides; files that cannot be
+  // deleted are skipped. EAssertionFailed "No delete strategy provided" for a value outside the
+  // enumeration, before anything is deleted.
   void MakeSpaceOnDiskForBackup(const std::string& database_file_name,
                                 const std::string& backup_directory,
                                 TVantry_DeleteStrategyType delete_strategy_type) override;
@@ -59,6 +65,7 @@ class TVantryService : public TRORemotable, public IVantryService {
   std::unique_ptr<FileList> GetBackupFileNames(const std::string& search_path) override;
   // 0 for a missing file or a directory.
   int64_t GetFileSize(const std::string& file_name) override;
+  // The settings, each read from the host at the call.
   std::string GetDefaultBackupPath() override;
   std::string GetDefaultDatabasePath() override;
   std::string GetAlternateBackupPathForRestoreFromAnotherServer() override;
@@ -68,8 +75,10 @@ class TVantryService : public TRORemotable, public IVantryService {
   void SendBackup(const std::string& source_file_name, const std::string& target_server,
                   const std::string& target_file_name) override;
   bool GetIsFBClassicServer() override;
+  // "MODERATE" and "AGGRESSIVE" give their values; any other setting gives vantrydsCareful.
   TVantry_DeleteStrategyType GetDefaultDeleteStrategy() override;
   std::unique_ptr<TargetServerList> GetOtherTargetServers() override;
+  // The permission operations pass through to the host's registry, results and errors alike.
   bool RequestBackupPermission(const std::string& backup_file_name) override;
   bool RequestManualBackupPermission(const std::string& backup_file_name) override;
   bool BackupPermissionGranted(int32_t& granted, int32_t& max_limit) override;
@@ -86,20 +95,23 @@ class TVantryService : public TRORemotable, public IVantryService {
                        const char* verb);
 
   FileSystem& file_system_;
+  IVantryHost& host_;
+  const Clock& clock_;
 };
 
 // Registers the class factory for "VantryService", whose objects are TVantryService on
-// `file_system` (which must outlive the factory). The factory leaves the registry when the
-// returned object is destroyed.
-std::unique_ptr<TROClassFactory> RegisterVantryService(FileSystem& file_system);
+// `file_system`, `host` and `clock` (which must outlive the factory). The factory leaves the
+// registry when the returned object is destroyed.
+std::unique_ptr<TROClassFactory> RegisterVantryService(FileSystem& file_system, IVantryHost& host,
+                                                       const Clock& clock);
 
 // Everything the program entry registers before the server is switched on: the class factory
 // of VantryService and the contract's registrations. Destroyed at shutdown, after the server is
 // off.
 class VantryServiceRegistration {
  public:
-  explicit VantryServiceRegistration(FileSystem& file_system)
-      : factory_(RegisterVantryService(file_system)) {}
+  VantryServiceRegistration(FileSystem& file_system, IVantryHost& host, const Clock& clock)
+      : factory_(RegisterVantryService(file_system, host, clock)) {}
 
  private:
   std::unique_ptr<TROClassFactory> factory_;

@@ -7,11 +7,12 @@
 #include <vector>
 
 #include "contract/VantryLibrary_Invk.h"
+#include "platform/fake_file_system.h"
 #include "remoting/dispatch.h"
 #include "remoting/remote_service.h"
 #include "remoting/tcp_channel.h"
 #include "remoting/tcp_server.h"
-#include "platform/fake_file_system.h"
+#include "service/fake_vantry_host.h"
 
 namespace vantry {
 namespace {
@@ -36,7 +37,9 @@ class VantryServiceTest : public testing::Test {
   }
 
   FakeFileSystem fs_;
-  TVantryService service_{fs_};
+  FakeVantryHost host_;
+  FixedClock clock_{45000.5};
+  TVantryService service_{fs_, host_, clock_};
 };
 
 TEST_F(VantryServiceTest, CopyFileCreatesDirectoriesAndReplacesTheTarget) {
@@ -189,45 +192,12 @@ TEST_F(VantryServiceTest, BackupFileNamesPrefixTheDirectoryPart) {
   EXPECT_THAT(BackupFileNames("bak"), ElementsAre("\\bak"));
 }
 
-TEST_F(VantryServiceTest, LaterOperationsSayTheyAreNotAvailable) {
-  std::string text;
-  int32_t number = 0;
-  TVantryService& s = service_;
-  std::vector<std::pair<const char*, std::function<void()>>> calls = {
-      {"GetVantryInstanceIdentifier", [&] { s.GetVantryInstanceIdentifier(text, text); }},
-      {"ArchiveFile", [&] { s.ArchiveFile("T:\\a"); }},
-      {"MakeSpaceOnDiskForBackup",
-       [&] { s.MakeSpaceOnDiskForBackup("T:\\a", "T:\\", vantrydsCareful); }},
-      {"GetDefaultBackupPath", [&] { s.GetDefaultBackupPath(); }},
-      {"GetDefaultDatabasePath", [&] { s.GetDefaultDatabasePath(); }},
-      {"GetAlternateBackupPathForRestoreFromAnotherServer",
-       [&] { s.GetAlternateBackupPathForRestoreFromAnotherServer(); }},
-      {"GetAlternateRestorePathForRestoreFromAnotherServer",
-       [&] { s.GetAlternateRestorePathForRestoreFromAnotherServer(); }},
-      {"ReceiveBackup", [&] { s.ReceiveBackup("T:\\a", 0, 0, nullptr); }},
-      {"SendBackup", [&] { s.SendBackup("T:\\a", "host", "T:\\b"); }},
-      {"GetIsFBClassicServer", [&] { s.GetIsFBClassicServer(); }},
-      {"GetDefaultDeleteStrategy", [&] { s.GetDefaultDeleteStrategy(); }},
-      {"GetOtherTargetServers", [&] { s.GetOtherTargetServers(); }},
-      {"RequestBackupPermission", [&] { s.RequestBackupPermission("a"); }},
-      {"RequestManualBackupPermission", [&] { s.RequestManualBackupPermission("a"); }},
-      {"BackupPermissionGranted", [&] { s.BackupPermissionGranted(number, number); }},
-      {"RequestBackupPermissionCompleted", [&] { s.RequestBackupPermissionCompleted("a"); }},
-      {"MigrateToServer", [&] { s.MigrateToServer(); }},
-      {"MigrateAllDatabases", [&] { s.MigrateAllDatabases(); }},
-      {"MigrateUsingClone", [&] { s.MigrateUsingClone(); }},
-      {"GetBackupPeriodEndHour", [&] { s.GetBackupPeriodEndHour(); }},
-  };
-  for (const auto& [name, call] : calls) {
-    EXPECT_THAT(call,
-                ThrowsMessage<Exception>(StrEq(Format("Operation %s is not available yet", name))));
-  }
-}
-
 TEST(VantryServiceRegistrationTest, DispatchFindsTheServiceWhileRegistered) {
   FakeFileSystem fs;
+  FakeVantryHost host;
+  FixedClock clock(45000.5);
   {
-    VantryServiceRegistration registration(fs);
+    VantryServiceRegistration registration(fs, host, clock);
     IROClassFactory& factory = LookupClassFactory("vantryservice");
     EXPECT_NE(nullptr, dynamic_cast<TVantryService_Invoker*>(&factory.GetInvoker()));
     std::shared_ptr<TRORemotable> instance = factory.CreateInstance(Guid());
@@ -243,7 +213,9 @@ TEST(VantryServiceRegistrationTest, DispatchFindsTheServiceWhileRegistered) {
 // The whole road of a call: proxy, channel, TCP server, dispatch, invoker, TVantryService.
 TEST(VantryServiceRemoteTest, CallerReceivesResultsAndErrorsWithThePrefix) {
   FakeFileSystem fs;
-  VantryServiceRegistration registration(fs);
+  FakeVantryHost host;
+  FixedClock clock(45000.5);
+  VantryServiceRegistration registration(fs, host, clock);
   TROBinMessage server_message;
   TROTCPServer server;
   server.SetBindAddress("127.0.0.1");

@@ -38,15 +38,18 @@ int RunHost(const ServiceRegistration& registration, const ServiceOptions& optio
   DriveMap drives;
   PosixFileSystem file_system(drives);
   SystemClock clock;
-  // Dispatch finds VantryService and callers' types in the start-up registries, so they are
-  // filled before the host exists and emptied only after its server is gone.
-  VantryServiceRegistration contract_registrations(file_system);
+  // The host's server stays off until ServiceStart, so dispatch cannot reach the registries
+  // before they are filled below.
   auto host = std::make_unique<TWindowsService>(THostOptions{options.home_dir, options.port},
                                                 drives, file_system, clock);
-  SetWindowsService(host.get());
+  // Dispatch finds VantryService and callers' types in the start-up registries; they are
+  // emptied only once the server is off again.
+  auto contract_registrations =
+      std::make_unique<VantryServiceRegistration>(file_system, *host, clock);
   int exit_code =
       RunService(registration, HostHandlers(*host, options.verbose), &host->CleanUpTimer());
-  SetWindowsService(nullptr);
+  host->ROServer().SetActive(false);  // already off unless the stop failed
+  contract_registrations.reset();
   return exit_code;
 }
 

@@ -1,0 +1,59 @@
+// IVantryHost: what the operations of VantryService need of the long-lived service host: a
+// snapshot of the settings, the instance identity and the backup-permission registry. The
+// service declares it and the host implements it, so the service never sees the host itself;
+// tests hand TVantryService a fake (service/fake_vantry_host.h).
+//
+// Thread safety: implementations are called from any number of connection threads at once; each
+// call is atomic with respect to the others and hands out copies.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vantry {
+
+// The settings of "Vantry.ini" as the host holds them, every field with its default.
+struct THostSettings {
+  std::string DefaultBackupPath;
+  std::string DefaultDatabasePath;
+  int32_t AllowedBackups = 1;
+  int32_t MaxBackupTimeMinutes = 60;
+  std::string AlternateBackupPath;
+  std::string AlternateRestorePath;
+  bool FBIsClassic = true;
+  int32_t BackupPeriodStartHour = 23;
+  int32_t BackupPeriodEndHour = 5;
+  std::string MigrationTargetServer;
+  bool MigrateAllDatabases = false;
+  bool MigrateUsingClone = false;
+  std::string DefaultDeleteStrategy = "CAREFUL";  // stored in upper case
+
+  friend bool operator==(const THostSettings&, const THostSettings&) = default;
+};
+
+class IVantryHost {
+ public:
+  virtual ~IVantryHost() = default;
+
+  // A copy of the settings in effect.
+  virtual THostSettings GetSettings() const = 0;
+  // Replaces the content of `servers` with a copy of the other target servers, in the order of
+  // the configuration.
+  virtual void GetOtherTargetServers(std::vector<std::string>& servers) const = 0;
+  // The local computer name (empty when it cannot be read) and the GUID made at the last start,
+  // taken together so that they always belong to one start.
+  virtual void GetInstanceIdentifier(std::string& computer_name, std::string& guid) const = 0;
+
+  // The backup-permission registry. A scheduled request is granted only below the limit and
+  // inside the backup period; a manual one always. Both throw Exception "You can't ask for the
+  // same permission twice" when `backup_file_name` (letter case ignored) holds one already.
+  virtual bool RequestBackupPermission(const std::string& backup_file_name) = 0;
+  virtual bool RequestManualBackupPermission(const std::string& backup_file_name) = 0;
+  // `granted`: permissions held; `max_limit`: AllowedBackups. Always true.
+  virtual bool BackupPermissionGranted(int32_t& granted, int32_t& max_limit) = 0;
+  // Releases the permission of `backup_file_name`; false when there is none.
+  virtual bool RequestBackupPermissionCompleted(const std::string& backup_file_name) = 0;
+};
+
+}  // namespace vantry
