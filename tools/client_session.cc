@@ -1,0 +1,42 @@
+#include "tools/client_session.h"
+
+#include <charconv>
+
+#include "tools/usage_error.h"
+
+namespace vantry::client {
+
+Session::Session(const std::string& server) {
+  size_t colon = server.rfind(':');
+  std::string host = server.substr(0, colon);
+  if (host.empty()) throw UsageError("--server needs a host: HOST[:PORT]");
+  if (colon != std::string::npos) {
+    std::string port = server.substr(colon + 1);
+    int value = 0;
+    auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), value);
+    if (error != std::errc() || end != port.data() + port.size() || value < 1 || value > 65535) {
+      throw UsageError("the port in --server \"" + server + "\" must be a number from 1 to 65535");
+    }
+  }
+  channel_.SetHost(server);
+  holder_.SetMessage(&message_);
+  holder_.SetChannel(&channel_);
+}
+
+IVantryService& Session::Service() {
+  if (!service_) service_ = holder_.GetService<IVantryService>(kIVantryServiceGuid);
+  return *service_;
+}
+
+std::string Session::Exchange(const std::string& request) {
+  channel_.CheckProperties();
+  TROBinaryMemoryStream out(request), in;
+  channel_.DispatchStreams(out, in);
+  return in.ToString();
+}
+
+std::string Session::Probe() { return Exchange("PROBE"); }
+
+std::string Session::ContractDocument() { return Exchange(""); }
+
+}  // namespace vantry::client

@@ -1,0 +1,45 @@
+// The client's connection to one instance: a binary message, a TCP channel to HOST[:PORT]
+// (default port 8090) and the remote-service holder that yields the VantryService proxy. Each
+// call of the proxy is one connection, as for every caller. Also the two requests that are not
+// operations: the probe and the metadata request.
+//
+// Thread safety: one thread; one call at a time.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "contract/VantryLibrary_Intf.h"
+#include "remoting/message.h"
+#include "remoting/remote_service.h"
+#include "remoting/tcp_channel.h"
+
+namespace vantry::client {
+
+inline constexpr char kDefaultServer[] = "127.0.0.1:8090";
+
+class Session {
+ public:
+  // `server` is "host" or "host:port". Needs the contract's registrations (proxy class, arrays).
+  // Throws UsageError for an empty host or a port that is not a number from 1 to 65535.
+  explicit Session(const std::string& server);
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // The proxy; throws EROException ".Host must be set." for an empty host.
+  IVantryService& Service();
+  // Sends the 5-byte probe; returns the answer ("PROBEDOK" from a live service).
+  std::string Probe();
+  // The service's contract document (the answer to an empty request).
+  std::string ContractDocument();
+
+ private:
+  std::string Exchange(const std::string& request);
+
+  TROBinMessage message_;
+  TROTCPChannel channel_;
+  TRORemoteService holder_;
+  std::shared_ptr<IVantryService> service_;
+};
+
+}  // namespace vantry::client

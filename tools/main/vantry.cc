@@ -1,0 +1,185 @@
+// vantry: the operator's command-line client of vantryd. One command per operation of
+// VantryService (generated from the operation table), plus settings, ping, contract, call, push
+// and plan. Readable text by default, one JSON document with --json.
+//
+// Exit codes: 0 success, 1 the service answered with an error, 2 usage, 3 the service could not
+// be reached.
+#include <CLI/CLI.hpp>
+#include <chrono>
+#include <cstdio>
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/exception.h"
+#include "platform/socket.h"
+#include "tools/client_output.h"
+#include "tools/client_session.h"
+#include "tools/operation_commands.h"
+
+namespace vantry::client {
+namespace {
+
+enum ExitCode { kOk = 0, kServiceError = 1, kUsage = 2, kUnreachable = 3 };
+
+struct Globals {
+  std::string server = kDefaultServer;
+  bool json = false;
+};
+
+// What the chosen command does once the command line is parsed: returns the values to print.
+using Action = std::function<std::vector<NamedValue>(Session&)>;
+
+void Print(const Globals& globals, const std::vector<NamedValue>& values) {
+  std::string text = globals.json ? RenderJson(values) : RenderText(values);
+  std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+// The subcommand for `path` (e.g. {"permission", "status"}), making the parents on the way.
+CLI::App* Subcommand(CLI::App& app, const std::vector<std::string>& path,
+                     const std::string& description) {
+  CLI::App* parent = &app;
+  for (size_t i = 0; i + 1 < path.size(); ++i) {
+    CLI::App* found = nullptr;
+    for (CLI::App* sub : parent->get_subcommands({})) {
+      if (sub->get_name() == path[i]) found = sub;
+    }
+    if (found == nullptr) {
+      found = parent->add_subcommand(path[i], path[i] + " commands");
+      found->require_subcommand(1);
+    }
+    parent = found;
+  }
+  return parent->add_subcommand(path.back(), description);
+}
+
+// The name a setting is shown under: the getter's wire name without "Get".
+std::string SettingName(const std::string& wire_name) {
+  return wire_name.starts_with("Get") ? wire_name.substr(3) : wire_name;
+}
+
+void AddOperationCommands(CLI::App& app, std::deque<std::vector<std::string>>& storage,
+                          Action& action) {
+  for (const OperationCommand& command : OperationCommands()) {
+    CLI::App* sub = Subcommand(app, command.path, "calls " + command.wire_name);
+    std::vector<std::string>& args = storage.emplace_back(command.inputs.size());
+    for (size_t i = 0; i < command.inputs.size(); ++i) {
+      sub->add_option(command.inputs[i], args[i], command.input_kinds[i])->required();
+    }
+    sub->callback([&action, &command, &args] {
+      action = [&command, &args](Session& session) { return command.run(session.Service(), args); };
+    });
+  }
+}
+
+void AddSettingsCommand(CLI::App& app, Action& action) {
+  app.add_subcommand("settings", "every setting of the instance in one view")->callback([&action] {
+    action = [](Session& session) {
+      std::vector<NamedValue> values;
+      for (const OperationCommand& command : OperationCommands()) {
+        if (!command.is_setting) continue;
+        std::vector<NamedValue> answer = command.run(session.Service(), {});
+        values.push_back({SettingName(command.wire_name), answer.front().value});
+      }
+      return values;
+    };
+  });
+}
+
+void AddCallCommand(CLI::App& app, std::vector<std::string>& call_args, Action& action) {
+  CLI::App* call = app.add_subcommand("call", "calls any operation by its wire name");
+  call->add_option("operation_and_arguments", call_args, "OPERATION [ARGUMENTS...]")
+      ->required()
+      ->expected(1, -1);
+  call->callback([&action, &call_args] {
+    action = [&call_args](Session& session) {
+      const OperationCommand* command = FindOperation(call_args.front());
+      if (command == nullptr) throw UsageError("no operation \"" + call_args.front() + "\"");
+      return command->run(session.Service(),
+                          std::vector<std::string>(call_args.begin() + 1, call_args.end()));
+    };
+  });
+}
+
+void AddProbeCommands(CLI::App& app, const Globals& globals, Action& action) {
+  app.add_subcommand("ping", "sends the probe request and times the answer")->callback([&] {
+    action = [&globals](Session& session) {
+      auto start = std::chrono::steady_clock::now();
+      std::string answer = session.Probe();
+      double ms =
+          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+              .count();
+      return std::vector<NamedValue>{
+          {"Server", globals.server},
+          {"Answer", answer},
+          {"RoundTripMs", static_cast<double>(int64_t(ms * 1000)) / 1000}};
+    };
+  });
+  app.add_subcommand("contract", "prints the service's XML contract document")->callback([&] {
+    action = [](Session& session) {
+      return std::vector<NamedValue>{{"Result", session.ContractDocument()}};
+    };
+  });
+}
+
+int Main(int argc, char** argv) {
+  CLI::App app{"vantry: the command-line client of vantryd", "vantry"};
+  app.require_subcommand(1);
+  Globals globals;
+  app.add_option("--server", globals.server, "HOST[:PORT] of the instance")->capture_default_str();
+  app.add_flag("--json", globals.json, "print one JSON document");
+
+  Action action;
+  std::deque<std::vector<std::string>> storage;
+  std::vector<std::string> call_args;
+  AddOperationCommands(app, storage, action);
+  AddSettingsCommand(app, action);
+  AddCallCommand(app, call_args, action);
+  AddProbeCommands(app, globals, action);
+
+  // CLI11 reports an unknown command as a missing one; name it instead.
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--server") {
+      ++i;
+    } else if (!arg.starts_with("-")) {
+      bool known = false;
+      for (const CLI::App* sub : app.get_subcommands({})) known = known || sub->check_name(arg);
+      if (!known) {
+        std::fprintf(stderr, "vantry: unknown command \"%s\" (vantry --help lists them)\n",
+                     arg.c_str());
+        return kUsage;
+      }
+      break;
+    }
+  }
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    int code = app.exit(e);
+    return code == 0 ? kOk : kUsage;
+  }
+
+  VantryLibraryRegistration registration;
+  try {
+    Session session(globals.server);
+    Print(globals, action(session));
+    return kOk;
+  } catch (const UsageError& e) {
+    std::fprintf(stderr, "vantry: %s\n", e.what());
+    return kUsage;
+  } catch (const ENetError& e) {
+    std::fprintf(stderr, "%s: %s\n", e.ClassName(), e.what());
+    return kUnreachable;
+  } catch (const Exception& e) {
+    std::fprintf(stderr, "%s: %s\n", e.ClassName(), e.what());
+    return kServiceError;
+  }
+}
+
+}  // namespace
+}  // namespace vantry::client
+
+int main(int argc, char** argv) { return vantry::client::Main(argc, argv); }
