@@ -10,14 +10,18 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/exception.h"
 #include "platform/socket.h"
+#include "platform/terminal.h"
 #include "tools/client_output.h"
 #include "tools/client_session.h"
 #include "tools/operation_commands.h"
+#include "tools/progress_bar.h"
+#include "tools/push.h"
 
 namespace vantry::client {
 namespace {
@@ -124,6 +128,40 @@ void AddProbeCommands(CLI::App& app, const Globals& globals, Action& action) {
   });
 }
 
+struct PushArgs {
+  std::string local_file;
+  std::string remote_path;
+  bool resume = false;
+  std::string progress = "auto";
+};
+
+void AddPushCommand(CLI::App& app, PushArgs& push, Action& action) {
+  CLI::App* sub = app.add_subcommand(
+      "push", "sends a local file to the instance in chunks, as SendBackup does");
+  sub->add_option("LOCAL_FILE", push.local_file, "file on this machine")->required();
+  sub->add_option("REMOTE_PATH", push.remote_path, "Windows path on the instance")->required();
+  sub->add_flag("--resume", push.resume, "continue from the end of the part that starts at 0");
+  sub->add_option("--progress", push.progress, "progress bar on stderr")
+      ->check(CLI::IsMember({"always", "never", "auto"}))
+      ->capture_default_str();
+  sub->callback([&push, &action] {
+    action = [&push](Session& session) {
+      std::string remote = ToAnsiArgument(push.remote_path, "REMOTE_PATH");
+      bool show =
+          push.progress == "always" || (push.progress == "auto" && StandardErrorIsTerminal());
+      std::optional<ProgressBar> bar;
+      if (show) bar.emplace(StandardErrorColumns());
+      PushResult result = PushFile(session.Service(), push.local_file, remote, push.resume,
+                                   [&bar](int64_t done, int64_t total) {
+                                     if (bar) bar->Update(done, total);
+                                   });
+      bar.reset();
+      return std::vector<NamedValue>{
+          {"Total", result.total}, {"ResumedAt", result.resumed_at}, {"Chunks", result.chunks}};
+    };
+  });
+}
+
 int Main(int argc, char** argv) {
   CLI::App app{"vantry: the command-line client of vantryd", "vantry"};
   app.require_subcommand(1);
@@ -138,6 +176,8 @@ int Main(int argc, char** argv) {
   AddSettingsCommand(app, action);
   AddCallCommand(app, call_args, action);
   AddProbeCommands(app, globals, action);
+  PushArgs push;
+  AddPushCommand(app, push, action);
 
   // CLI11 reports an unknown command as a missing one; name it instead.
   for (int i = 1; i < argc; ++i) {
