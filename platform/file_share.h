@@ -44,6 +44,11 @@ class ShareLease {
 // lease and never conflicts. Throws EOSError 32 on a conflict.
 ShareLease AcquireShare(int fd, FileAccess access, FileShare share);
 
+// Whether new leases are also published as marker locks for other processes (the default), as
+// on a file system with lock support. Tests switch it off to pin the in-process table's own
+// rules, which the marker locks would otherwise enforce a second time.
+void SetShareMarkerLocks(bool enabled);
+
 // Throws EOSError 32 when the file at `host_path` is open with data access, here or in another
 // process: Windows opens never share deletion, so such a file cannot be deleted or renamed.
 // Does nothing when the file cannot be examined (the caller's own call reports that).

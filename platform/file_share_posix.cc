@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <map>
 #include <mutex>
@@ -13,6 +14,8 @@
 
 namespace vantry {
 namespace {
+
+std::atomic<bool> g_marker_locks{true};
 
 // Marker bytes: this open reads / writes / refuses readers / refuses writers.
 constexpr off_t kMarkerBase = 0x7FFFFFFFFFFFFF00;
@@ -168,12 +171,15 @@ ShareLease AcquireShare(int fd, FileAccess access, FileShare share) {
   lease.inode_ = st.st_ino;
   lease.id_ = OpenTable::Instance().Add(st.st_dev, st.st_ino, access, share);
   if (lease.id_ == 0) RaiseOSError(kErrorSharingViolation);
+  if (!g_marker_locks.load()) return lease;
   lease.lock_fd_ = LockDescriptor(fd, access, &lease.owns_lock_fd_);
   if (lease.lock_fd_ >= 0 && !PublishMarkers(lease.lock_fd_, access, share)) {
     RaiseOSError(kErrorSharingViolation);  // the lease's destructor withdraws it
   }
   return lease;
 }
+
+void SetShareMarkerLocks(bool enabled) { g_marker_locks.store(enabled); }
 
 void CheckNotOpenForData(const std::string& host_path) {
   struct stat st;

@@ -1,3 +1,5 @@
+#include "platform/file_share.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -36,8 +38,21 @@ class FileShareTest : public testing::Test {
   PosixFileSystem fs_;
 };
 
+// The rules hold with the marker locks and without them: the in-process table alone (as on a
+// file system without lock support) must enforce every one of them too.
+class FileShareRulesTest : public FileShareTest, public testing::WithParamInterface<bool> {
+ protected:
+  FileShareRulesTest() { SetShareMarkerLocks(GetParam()); }
+  ~FileShareRulesTest() override { SetShareMarkerLocks(true); }
+};
+
+INSTANTIATE_TEST_SUITE_P(MarkerLocks, FileShareRulesTest, testing::Values(true, false),
+                         [](const testing::TestParamInfo<bool>& info) {
+                           return info.param ? "TableAndMarkers" : "TableOnly";
+                         });
+
 // Each open's access must be allowed by the other's share mode.
-TEST_F(FileShareTest, SecondOpenFollowsWindowsSharingRules) {
+TEST_P(FileShareRulesTest, SecondOpenFollowsWindowsSharingRules) {
   struct Case {
     A first_access;
     S first_share;
