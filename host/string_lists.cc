@@ -61,4 +61,16 @@ std::vector<std::string_view> SplitLines(std::string_view text) {
 
 void TSortedTextList::Delete(size_t index) { items_.erase(items_.begin() + index); }
 
+TSortedTextList ParseAllowedSourceIPs(std::string_view text) {
+  TSortedTextList list;
+  for (std::string_view line : SplitLines(text)) {
+    // An empty line has no first character to test for "#" and spells no address.
+    if (!line.empty()) list.Add(std::string(line));
+  }
+  for (size_t i = list.Count(); i-- > 0;) {
+    if (list[i].front() == '#') list.Delete(i);
+  }
+  return list;
+}
+
 }  // namespace vantry

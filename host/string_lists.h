@@ -44,4 +44,9 @@ class TSortedTextList {
   std::vector<std::string> items_;  // sorted by CompareText, no two entries SameText
 };
 
+// The caller allow-list from the text of "AllowedSourceIPs.txt": each line taken as written,
+// empty lines skipped, duplicates (ignoring case) collapsed, then every entry beginning with "#"
+// removed.
+TSortedTextList ParseAllowedSourceIPs(std::string_view text);
+
 }  // namespace vantry

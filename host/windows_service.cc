@@ -127,14 +127,7 @@ void TWindowsService::LoadAllowedSourceIPs() {
   allowed_source_ips_.Clear();
   const std::string path = executable_dir_ + kAllowedSourceIPsFileName;
   if (executable_dir_.empty() || !file_system_.FileExists(path)) return;
-  const std::string text = file_system_.ReadWholeFile(path);
-  for (std::string_view line : SplitLines(text)) {
-    // An empty line has no first character to test for "#" and spells no address.
-    if (!line.empty()) allowed_source_ips_.Add(std::string(line));
-  }
-  for (size_t i = allowed_source_ips_.Count(); i-- > 0;) {
-    if (allowed_source_ips_[i].front() == '#') allowed_source_ips_.Delete(i);
-  }
+  allowed_source_ips_ = ParseAllowedSourceIPs(file_system_.ReadWholeFile(path));
 }
 
 bool TWindowsService::IsSourceIPCheckActive() const {
