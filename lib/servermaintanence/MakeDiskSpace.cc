@@ -113,7 +113,9 @@ int IsoWeekOfYear(TDateTime value) {
   return static_cast<int>((thursday - FirstOfJanuary(thursday_year)) / 7 + 1);
 }
 
-std::string TBackupFile::FullName() const { return IncludeTrailingBackslash(directory_) + file_name_; }
+std::string TBackupFile::FullName() const {
+  return IncludeTrailingBackslash(directory_) + file_name_;
+}
 
 // TDeleteStrategy and its subclasses.
 
@@ -189,8 +191,8 @@ int TBackupList::AddFile(const std::string& path) {
   if (std::optional<FileEntry> entry = file_system_.GetFileInfo(path)) {
     file_time = BackupFileTime(entry->last_write);
   }
-  files_.push_back(std::make_unique<TBackupFile>(file_time, std::move(file_name),
-                                                 ExtractFilePath(path)));
+  files_.push_back(
+      std::make_unique<TBackupFile>(file_time, std::move(file_name), ExtractFilePath(path)));
   const TBackupFile* file = files_.back().get();
   MutableBucket(BucketForAge(std::fabs(clock_.Now() - file_time))).push_back(file);
   const int index = Count() - 1;
