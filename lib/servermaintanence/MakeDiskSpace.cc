@@ -25,13 +25,6 @@ constexpr int kLineCarefulNeedsList = 354;
 // date-times that close are the same moment.
 bool WithinLimit(double age, double limit) { return age - limit < kOneMillisecond; }
 
-TBackupBucket BucketForAge(double age) {
-  if (WithinLimit(age, kWeekBucketDays)) return TBackupBucket::kWeek;
-  if (WithinLimit(age, kMonthBucketDays)) return TBackupBucket::kMonth;
-  if (WithinLimit(age, kYearBucketDays)) return TBackupBucket::kYear;
-  return TBackupBucket::kOlder;
-}
-
 // The whole milliseconds of a date-time: times in the same millisecond compare equal, and unlike
 // a tolerant comparison this is a strict weak order that sorting can rely on.
 int64_t MillisecondKey(TDateTime value) { return std::llround(value / kOneMillisecond); }
@@ -77,6 +70,15 @@ void AppendRepeatedKeys(const std::vector<const TBackupFile*>& files,
 int MonthOfTheYear(TDateTime value) { return DecodeDateTime(value).month; }
 
 }  // namespace
+
+double BackupAge(TDateTime now, TDateTime file_time) { return std::fabs(now - file_time); }
+
+TBackupBucket BucketForAge(double age) {
+  if (WithinLimit(age, kWeekBucketDays)) return TBackupBucket::kWeek;
+  if (WithinLimit(age, kMonthBucketDays)) return TBackupBucket::kMonth;
+  if (WithinLimit(age, kYearBucketDays)) return TBackupBucket::kYear;
+  return TBackupBucket::kOlder;
+}
 
 const char* BackupBucketName(TBackupBucket bucket) {
   switch (bucket) {
@@ -194,7 +196,7 @@ int TBackupList::AddFile(const std::string& path) {
   files_.push_back(
       std::make_unique<TBackupFile>(file_time, std::move(file_name), ExtractFilePath(path)));
   const TBackupFile* file = files_.back().get();
-  MutableBucket(BucketForAge(std::fabs(clock_.Now() - file_time))).push_back(file);
+  MutableBucket(BucketForAge(BackupAge(clock_.Now(), file_time))).push_back(file);
   const int index = Count() - 1;
   index_.emplace(std::move(key), index);
   return index;

@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/clock.h"
@@ -30,6 +31,12 @@ inline constexpr double kMonthBucketDays = 31;
 inline constexpr double kYearBucketDays = 365;
 
 enum class TBackupBucket { kWeek, kMonth, kYear, kOlder };
+
+// The age in days of a file written at `file_time`, as the list files it: the distance from
+// `now`, so that a file dated in the future is as old as it is far ahead.
+double BackupAge(TDateTime now, TDateTime file_time);
+// The bucket of a file of that age.
+TBackupBucket BucketForAge(double age);
 
 // The printable name of a bucket: "week", "month", "year", "older".
 const char* BackupBucketName(TBackupBucket bucket);
