@@ -1,6 +1,7 @@
 #include "service/VantryService_Impl.h"
 
 #include "contract/VantryLibrary_Invk.h"
+#include "lib/servermaintanence/MakeDiskSpace.h"
 #include "platform/exception.h"
 #include "platform/file_helpers.h"
 #include "platform/path_helpers.h"
@@ -97,7 +98,8 @@ void TVantryService::ArchiveFile(const std::string& file_name) { RaiseNotAvailab
 void TVantryService::MakeSpaceOnDiskForBackup(const std::string& database_file_name,
                                               const std::string& backup_directory,
                                               TVantry_DeleteStrategyType delete_strategy_type) {
-  RaiseNotAvailable("MakeSpaceOnDiskForBackup");
+  vantry::MakeSpaceOnDiskForBackup(file_system_, clock_, database_file_name, backup_directory,
+                                   static_cast<int>(delete_strategy_type));
 }
 
 std::string TVantryService::GetDefaultBackupPath() { return host_.GetSettings().DefaultBackupPath; }

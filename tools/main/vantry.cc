@@ -4,22 +4,28 @@
 //
 // Exit codes: 0 success, 1 the service answered with an error, 2 usage, 3 the service could not
 // be reached.
+#include <fmt/format.h>
+
 #include <CLI/CLI.hpp>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <deque>
 #include <functional>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/exception.h"
 #include "platform/socket.h"
 #include "platform/terminal.h"
 #include "tools/client_output.h"
 #include "tools/client_session.h"
 #include "tools/operation_commands.h"
+#include "tools/plan.h"
 #include "tools/progress_bar.h"
 #include "tools/push.h"
 
@@ -162,6 +168,54 @@ void AddPushCommand(CLI::App& app, PushArgs& push, Action& action) {
   });
 }
 
+struct PlanArgs {
+  std::string directory;
+  std::string database_file;
+  std::string strategy = "careful";
+};
+
+// `plan` works on this machine's files and reaches no service; it prints by itself.
+using LocalAction = std::function<void()>;
+
+void AddPlanCommand(CLI::App& app, const Globals& globals, PlanArgs& plan, LocalAction& local) {
+  CLI::App* sub = app.add_subcommand(
+      "plan", "shows what reclaim would delete in a directory of this machine; deletes nothing");
+  sub->add_option("DIRECTORY", plan.directory, "host directory of the backups")->required();
+  sub->add_option("DATABASE_FILE", plan.database_file, "the database (its file name counts)")
+      ->required();
+  sub->add_option("--strategy", plan.strategy, "careful, moderate or aggressive")
+      ->capture_default_str();
+  sub->callback([&globals, &plan, &local] {
+    local = [&globals, &plan] {
+      SystemClock clock;
+      std::vector<PlannedBackup> backups = PlanReclamation(
+          plan.directory, plan.database_file, ParseStrategyArgument(plan.strategy), clock);
+      std::string out;
+      if (globals.json) {
+        nlohmann::ordered_json list = nlohmann::ordered_json::array();
+        for (const PlannedBackup& b : backups) {
+          list.push_back({{"Path", b.path},
+                          {"LastWrite", FormatLocalTime(b.last_write)},
+                          {"AgeDays", std::round(b.age_days * 1000) / 1000},
+                          {"Bucket", b.bucket},
+                          {"Action", b.deleted ? "delete" : "keep"}});
+        }
+        out = list.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+      } else {
+        size_t deleted = 0;
+        for (const PlannedBackup& b : backups) {
+          deleted += b.deleted ? 1 : 0;
+          out += fmt::format("{:<6}  {:<5}  {}  {:>8.1f} d  {}\n", b.deleted ? "delete" : "keep",
+                             b.bucket, FormatLocalTime(b.last_write), b.age_days, b.path);
+        }
+        out += fmt::format("{} backups, {} to delete, {} to keep ({} strategy)\n", backups.size(),
+                           deleted, backups.size() - deleted, plan.strategy);
+      }
+      std::fwrite(out.data(), 1, out.size(), stdout);
+    };
+  });
+}
+
 int Main(int argc, char** argv) {
   CLI::App app{"vantry: the command-line client of vantryd", "vantry"};
   app.require_subcommand(1);
@@ -178,6 +232,9 @@ int Main(int argc, char** argv) {
   AddProbeCommands(app, globals, action);
   PushArgs push;
   AddPushCommand(app, push, action);
+  PlanArgs plan;
+  LocalAction local;
+  AddPlanCommand(app, globals, plan, local);
 
   // CLI11 reports an unknown command as a missing one; name it instead.
   for (int i = 1; i < argc; ++i) {
@@ -204,6 +261,10 @@ int Main(int argc, char** argv) {
 
   VantryLibraryRegistration registration;
   try {
+    if (local) {
+      local();
+      return kOk;
+    }
     Session session(globals.server);
     Print(globals, action(session));
     return kOk;
