@@ -97,6 +97,8 @@ class TROTypedArray : public TROArray {
     return items_[index];
   }
   const T& Items(int index) const { return const_cast<TROTypedArray*>(this)->Items(index); }
+  // A copy of the elements, in order.
+  std::vector<T> ToVector() const { return std::vector<T>(items_.begin(), items_.begin() + count_); }
 
   // Appends `value` and returns its index. A full storage grows by 4 up to a capacity of 8, by 16
   // up to 64, then by a quarter.

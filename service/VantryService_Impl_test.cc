@@ -31,9 +31,7 @@ class VantryServiceTest : public testing::Test {
   std::vector<std::string> BackupFileNames(const std::string& pattern) {
     std::unique_ptr<FileList> list = service_.GetBackupFileNames(pattern);
     EXPECT_NE(nullptr, list);
-    std::vector<std::string> names;
-    for (int i = 0; list && i < list->Count(); ++i) names.push_back(list->Items(i));
-    return names;
+    return list ? list->ToVector() : std::vector<std::string>();
   }
 
   FakeFileSystem fs_;

@@ -18,9 +18,7 @@ class HostOperationsTest : public testing::Test {
   std::vector<std::string> OtherTargetServers() {
     std::unique_ptr<TargetServerList> list = service_.GetOtherTargetServers();
     EXPECT_NE(nullptr, list);
-    std::vector<std::string> items;
-    for (int i = 0; list && i < list->Count(); ++i) items.push_back(list->Items(i));
-    return items;
+    return list ? list->ToVector() : std::vector<std::string>();
   }
 
   FakeFileSystem fs_;

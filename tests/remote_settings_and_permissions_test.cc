@@ -35,9 +35,7 @@ class RemoteSettingsTest : public ::testing::Test {
   std::vector<std::string> OtherTargetServers() {
     std::unique_ptr<TargetServerList> list = service().GetOtherTargetServers();
     EXPECT_NE(list, nullptr);
-    std::vector<std::string> items;
-    for (int i = 0; list && i < list->Count(); ++i) items.push_back(list->Items(i));
-    return items;
+    return list ? list->ToVector() : std::vector<std::string>();
   }
   std::pair<int32_t, int32_t> Granted() {
     int32_t granted = -1, max_limit = -1;
