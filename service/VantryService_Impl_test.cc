@@ -195,7 +195,6 @@ TEST_F(VantryServiceTest, LaterOperationsSayTheyAreNotAvailable) {
   TVantryService& s = service_;
   std::vector<std::pair<const char*, std::function<void()>>> calls = {
       {"GetVantryInstanceIdentifier", [&] { s.GetVantryInstanceIdentifier(text, text); }},
-      {"ArchiveFile", [&] { s.ArchiveFile("T:\\a"); }},
       {"MakeSpaceOnDiskForBackup",
        [&] { s.MakeSpaceOnDiskForBackup("T:\\a", "T:\\", vantrydsCareful); }},
       {"GetDefaultBackupPath", [&] { s.GetDefaultBackupPath(); }},
