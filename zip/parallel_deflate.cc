@@ -23,7 +23,9 @@ struct Block {
   size_t dictionary_size = 0;
   size_t data_size = 0;
   bool last = false;
-  std::vector<unsigned char> output;
+  // Not zero-filled: only the pages deflate writes become resident.
+  std::unique_ptr<unsigned char[]> output;
+  size_t output_capacity = 0;
   size_t output_size = 0;
   uint32_t crc32 = 0;
   bool done = false;
@@ -52,11 +54,14 @@ class BlockCompressor {
     unsigned char* data = block->input.data() + block->dictionary_size;
     block->crc32 = ::crc32(0, data, block->data_size);
     size_t bound = deflateBound(&stream_, block->data_size) + 16;
-    if (block->output.size() < bound) block->output.resize(bound);
+    if (block->output_capacity < bound) {
+      block->output.reset(new unsigned char[bound]);
+      block->output_capacity = bound;
+    }
     stream_.next_in = data;
     stream_.avail_in = static_cast<uInt>(block->data_size);
-    stream_.next_out = block->output.data();
-    stream_.avail_out = static_cast<uInt>(block->output.size());
+    stream_.next_out = block->output.get();
+    stream_.avail_out = static_cast<uInt>(block->output_capacity);
     int flush = block->last ? Z_FINISH : Z_SYNC_FLUSH;
     for (;;) {
       int result = deflate(&stream_, flush);
@@ -64,12 +69,15 @@ class BlockCompressor {
                                   : stream_.avail_in == 0 && stream_.avail_out != 0;
       if (finished) break;
       if (result != Z_OK && result != Z_BUF_ERROR) throw Exception("Deflate failed");
-      size_t used = block->output.size() - stream_.avail_out;
-      block->output.resize(block->output.size() * 2);
-      stream_.next_out = block->output.data() + used;
-      stream_.avail_out = static_cast<uInt>(block->output.size() - used);
+      size_t used = block->output_capacity - stream_.avail_out;
+      std::unique_ptr<unsigned char[]> larger(new unsigned char[block->output_capacity * 2]);
+      std::memcpy(larger.get(), block->output.get(), used);
+      block->output = std::move(larger);
+      block->output_capacity *= 2;
+      stream_.next_out = block->output.get() + used;
+      stream_.avail_out = static_cast<uInt>(block->output_capacity - used);
     }
-    block->output_size = block->output.size() - stream_.avail_out;
+    block->output_size = block->output_capacity - stream_.avail_out;
   }
 
  private:
@@ -181,7 +189,7 @@ class Pipeline {
           block = order_.front();
           order_.pop_front();
         }
-        sink_.Write(block->output.data(), static_cast<int64_t>(block->output_size));
+        sink_.Write(block->output.get(), static_cast<int64_t>(block->output_size));
         result_.crc32 = static_cast<uint32_t>(
             crc32_combine(result_.crc32, block->crc32, static_cast<z_off_t>(block->data_size)));
         result_.uncompressed_size += static_cast<int64_t>(block->data_size);

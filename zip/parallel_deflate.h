@@ -20,9 +20,11 @@ struct DeflateResult {
   int64_t compressed_size = 0;    // bytes written
 };
 
-// Bytes of input per block, and how many blocks may wait or be worked on at once per thread.
-inline constexpr int64_t kDeflateBlockSize = int64_t{1} << 20;
-inline constexpr int kBlocksInFlightPerThread = 2;
+// Bytes of input per block, and how many blocks may wait or be worked on at once per thread: enough
+// that a thread held up by other work on the machine does not stall the others, few enough that
+// the blocks in flight stay near 16 MiB (input and output) for two threads.
+inline constexpr int64_t kDeflateBlockSize = int64_t{512} << 10;
+inline constexpr int kBlocksInFlightPerThread = 6;
 
 // Reads `source` from its position to its end and writes the raw Deflate stream of it at
 // `sink`'s position, compressing on `threads` threads (0: one per core). Rethrows the first
