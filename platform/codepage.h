@@ -1,10 +1,11 @@
 // Conversions between the system's single-byte code page (Windows-1252, "ANSI") and UTF-8, the
-// encoding of host file names and of names carried in messages; and upper-casing of ANSI text as
-// Windows does for file names.
+// encoding of host file names and of names carried in messages; the OEM code page (437) that ZIP
+// archives store names in; and upper-casing of ANSI text as Windows does for file names.
 //
 // Thread safety: pure functions.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,12 @@ std::string AnsiToUtf8(std::string_view ansi);
 // UTF-8 -> Windows-1252. A character 1252 cannot represent, and every byte of malformed UTF-8,
 // becomes "?".
 std::string Utf8ToAnsi(std::string_view utf8);
+
+// Windows-1252 -> OEM code page 437, or nullopt when a character has no place in 437 (no
+// best-fit substitutes: a name either converts without loss or not at all).
+std::optional<std::string> AnsiToOem(std::string_view ansi);
+// OEM code page 437 bytes -> UTF-8; every byte has a character.
+std::string OemToUtf8(std::string_view oem);
 
 // Upper case of one Windows-1252 character (a-z, the accented letters, s/z/oe with caron and
 // y with diaeresis); other bytes are returned unchanged.

@@ -25,6 +25,14 @@ TEST(CodePageTest, AnsiToUtf8Table) {
   }
 }
 
+TEST(CodePageTest, OemCodePage437) {
+  EXPECT_EQ(AnsiToOem("db.fbk"), "db.fbk");
+  EXPECT_EQ(AnsiToOem("\xE9\xFC\xC4\xDF\xA3"), "\x82\x81\x8E\xE1\x9C");  // e acute, u/A umlaut, sharp s, pound
+  EXPECT_EQ(AnsiToOem("\xFE"), std::nullopt);  // thorn has no place in 437
+  EXPECT_EQ(AnsiToOem("\x80"), std::nullopt);  // nor the euro sign
+  EXPECT_EQ(OemToUtf8("\x82\xB0\xE4\xFF"), "\xC3\xA9\xE2\x96\x91\xCE\xA3\xC2\xA0");
+}
+
 TEST(CodePageTest, EveryAnsiByteRoundTrips) {
   std::string all;
   for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));

@@ -37,4 +37,12 @@ std::string ExcludeTrailingBackslash(std::string_view path) {
   return std::string(path);
 }
 
+std::string ChangeFileExt(std::string_view path, std::string_view extension) {
+  size_t dot = path.find_last_of(".\\:");
+  if (dot == std::string_view::npos || path[dot] != '.') dot = path.size();
+  std::string result(path.substr(0, dot));
+  result += extension;
+  return result;
+}
+
 }  // namespace vantry

@@ -18,6 +18,9 @@ std::string ExtractFileDir(std::string_view path);
 std::string ExtractFileName(std::string_view path);
 // Appends "\" unless the text already ends in one; the empty text becomes "\".
 std::string IncludeTrailingBackslash(std::string_view path);
+// `path` with its extension (the text from the last "." on, when no "\" or ":" follows that
+// ".") replaced by `extension`; a name without one gets `extension` appended.
+std::string ChangeFileExt(std::string_view path, std::string_view extension);
 // Drops one trailing "\" when present.
 std::string ExcludeTrailingBackslash(std::string_view path);
 

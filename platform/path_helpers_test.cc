@@ -30,6 +30,14 @@ TEST(PathHelpersTest, SplitsWindowsPaths) {
   }
 }
 
+TEST(PathHelpersTest, ChangeFileExtReplacesOnlyARealExtension) {
+  EXPECT_EQ(ChangeFileExt("D:\\Backups\\db.fbk", ".zip"), "D:\\Backups\\db.zip");
+  EXPECT_EQ(ChangeFileExt("D:\\Old.set\\db", ".zip"), "D:\\Old.set\\db.zip");
+  EXPECT_EQ(ChangeFileExt("D:db", ".zip"), "D:db.zip");
+  EXPECT_EQ(ChangeFileExt("db.tar.gz", ".zip"), "db.tar.zip");
+  EXPECT_EQ(ChangeFileExt("D:\\db.zip", ".zip"), "D:\\db.zip");
+}
+
 TEST(PathHelpersTest, TrailingBackslash) {
   EXPECT_EQ(IncludeTrailingBackslash(""), "\\");
   EXPECT_EQ(IncludeTrailingBackslash("C:\\a"), "C:\\a\\");

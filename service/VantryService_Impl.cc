@@ -93,8 +93,6 @@ void TVantryService::GetVantryInstanceIdentifier(std::string& computer_name, std
   host_.GetInstanceIdentifier(computer_name, guid);
 }
 
-void TVantryService::ArchiveFile(const std::string& file_name) { RaiseNotAvailable("ArchiveFile"); }
-
 void TVantryService::MakeSpaceOnDiskForBackup(const std::string& database_file_name,
                                               const std::string& backup_directory,
                                               TVantry_DeleteStrategyType delete_strategy_type) {

@@ -1,0 +1,29 @@
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/child_process.h"
+#include "platform/os_error.h"
+
+namespace vantry {
+
+int RunInChildProcess(const std::function<int()>& body) {
+  pid_t child = ::fork();
+  if (child < 0) RaiseErrno(errno);
+  if (child == 0) {
+    int code = 2;
+    try {
+      code = body();
+    } catch (...) {
+    }
+    ::_exit(code);  // no destructors or atexit handlers of the parent's objects
+  }
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) RaiseErrno(errno);
+  }
+  return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+}
+
+}  // namespace vantry

@@ -1,0 +1,95 @@
+#include "zip/parallel_deflate.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <random>
+
+#include "platform/fake_file_system.h"
+#include "zip/zip_test_helpers.h"
+
+namespace vantry {
+namespace {
+
+// Text-like data with repeats that reach across block boundaries, and some noise.
+std::string SampleData(size_t size, uint32_t seed) {
+  std::mt19937 random(seed);
+  std::string data;
+  while (data.size() < size) {
+    if (random() % 4 == 0 && data.size() > 1000) {
+      size_t from = random() % (data.size() - 500);
+      data += data.substr(from, 200 + random() % 300);
+    } else {
+      data += "row " + std::to_string(random() % 100000) + " value " +
+              std::to_string(random()) + "\n";
+    }
+  }
+  data.resize(size);
+  return data;
+}
+
+std::string Inflate(const std::string& deflated, size_t expected_size) {
+  z_stream z{};
+  inflateInit2(&z, -15);
+  std::string out(expected_size + 1, '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(deflated.data()));
+  z.avail_in = deflated.size();
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = out.size();
+  int result = inflate(&z, Z_FINISH);
+  EXPECT_EQ(result, Z_STREAM_END);
+  EXPECT_EQ(z.avail_in, 0u) << "bytes after the end of the stream";
+  out.resize(z.total_out);
+  inflateEnd(&z);
+  return out;
+}
+
+TEST(ParallelDeflateTest, BlocksJoinIntoOneStreamWithTheFilesCrc) {
+  FakeFileSystem fs;
+  const size_t kBlock = kDeflateBlockSize;
+  for (size_t size : {size_t{1}, size_t{32767}, size_t{40000}, kBlock, kBlock + 1,
+                      3 * kBlock + 12345}) {
+    for (int threads : {1, 2, 3}) {
+      std::string data = SampleData(size, static_cast<uint32_t>(size + threads));
+      fs.WriteFile("T:\\in", data);
+      auto in = fs.OpenFile("T:\\in", FileAccess::kRead, FileShare::kRead,
+                            FileDisposition::kOpenExisting);
+      auto out = fs.OpenFile("T:\\out", FileAccess::kWrite, FileShare::kNone,
+                             FileDisposition::kCreateAlways);
+      DeflateResult r = DeflateFile(*in, *out, threads);
+      in->Close();
+      out->Close();
+      std::string deflated = fs.ReadFile("T:\\out");
+      EXPECT_EQ(r.uncompressed_size, static_cast<int64_t>(size));
+      EXPECT_EQ(r.compressed_size, static_cast<int64_t>(deflated.size()));
+      EXPECT_EQ(r.crc32, crc32(0, reinterpret_cast<const Bytef*>(data.data()), size));
+      EXPECT_TRUE(Inflate(deflated, size) == data) << size << " bytes, " << threads << " threads";
+    }
+  }
+}
+
+TEST(ParallelDeflateTest, CompressesAsWellAsOneStream) {
+  FakeFileSystem fs;
+  std::string data = SampleData(4 * kDeflateBlockSize, 7);
+  fs.WriteFile("T:\\in", data);
+  auto in = fs.OpenFile("T:\\in", FileAccess::kRead, FileShare::kRead, FileDisposition::kOpenExisting);
+  auto out = fs.OpenFile("T:\\out", FileAccess::kWrite, FileShare::kNone, FileDisposition::kCreateAlways);
+  DeflateResult r = DeflateFile(*in, *out, 2);
+  uLongf one_size = compressBound(data.size());
+  std::string one(one_size, '\0');
+  compress2(reinterpret_cast<Bytef*>(one.data()), &one_size,
+            reinterpret_cast<const Bytef*>(data.data()), data.size(), 6);
+  EXPECT_LT(r.compressed_size, static_cast<int64_t>(one_size * 1.005));
+}
+
+TEST(ParallelDeflateTest, AReadFailureStopsEveryThreadAndIsRaised) {
+  FaultyFileSystem fs;
+  fs.fail_reads_of = "in";
+  fs.WriteFile("T:\\in", SampleData(3 * kDeflateBlockSize, 1));
+  auto in = fs.OpenFile("T:\\in", FileAccess::kRead, FileShare::kRead, FileDisposition::kOpenExisting);
+  auto out = fs.OpenFile("T:\\out", FileAccess::kWrite, FileShare::kNone, FileDisposition::kCreateAlways);
+  EXPECT_THROW(DeflateFile(*in, *out, 2), EOSError);
+}
+
+}  // namespace
+}  // namespace vantry
