@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <future>
 #include <thread>
 
 #include "remoting/loopback_test_util.h"
@@ -95,14 +96,16 @@ TEST_F(TCPServerTest, TransportYieldsPeerAddress) {
 }
 
 TEST_F(TCPServerTest, HookRefusalClosesWithoutAByte) {
-  std::string seen_address;
+  // Handed over through a promise: the closed socket orders the hook before the client's read
+  // for the kernel, not for the memory model.
+  std::promise<std::string> seen_address;
   server().on_connect = [&](TROTCPConnection& connection) {
-    seen_address = connection.PeerAddress();
+    seen_address.set_value(connection.PeerAddress());
     connection.Close();
   };
   loopback_.Start();
   EXPECT_EQ("", Exchange(Frame("PROBE")));
-  EXPECT_EQ("127.0.0.1", seen_address);
+  EXPECT_EQ("127.0.0.1", seen_address.get_future().get());
 }
 
 TEST_F(TCPServerTest, FailingHookClosesWithoutAByte) {
