@@ -7,6 +7,9 @@
 //   --host H --port P  target (127.0.0.1, 8090)
 //   --request-file F   the request message (a frame's payload); default: a 5-byte probe
 //   --idle M           extra connections held open and silent meanwhile
+//   --slow M           extra connections that send a frame one byte per second meanwhile
+//   --announce M       extra connections that announce a frame of --announce-bytes (2 GiB - 1)
+//                      and send nothing more
 //   --baseline         measure an in-process bare frame server instead (read one frame, answer
 //                      a fixed 40-byte frame, close; threads reused like the real server's)
 //   --serve            instead of measuring, run a TCP server answering probes on --port for
@@ -44,6 +47,9 @@ struct Options {
   int port = 8090;
   std::string request_file;
   int idle = 0;
+  int slow = 0;
+  int announce = 0;
+  int64_t announce_bytes = 0x7FFFFFFF;
   bool baseline = false;
   bool serve = false;
 };
@@ -132,6 +138,48 @@ std::vector<Socket> OpenIdle(const std::string& host, int port, int count) {
   return idle;
 }
 
+// Writes the 4-byte big-endian frame length `length` on `socket`.
+void SendLength(Socket& socket, uint32_t length) {
+  const char bytes[4] = {static_cast<char>(length >> 24), static_cast<char>(length >> 16),
+                         static_cast<char>(length >> 8), static_cast<char>(length)};
+  for (size_t sent = 0; sent < 4;) sent += socket.Send(bytes + sent, 4 - sent);
+}
+
+// Peers that hold the server's connection threads: slow ones announce a 64 KiB request and then
+// send it one byte per second; announcing ones announce a huge request and send nothing.
+class HostilePeers {
+ public:
+  HostilePeers(const std::string& host, int port, int slow, int announce, int64_t announce_bytes)
+      : slow_(OpenIdle(host, port, slow)), announcing_(OpenIdle(host, port, announce)) {
+    for (Socket& s : slow_) SendLength(s, 64 * 1024);
+    for (Socket& s : announcing_) SendLength(s, static_cast<uint32_t>(announce_bytes));
+    if (!slow_.empty()) thread_ = std::thread([this] { Trickle(); });
+  }
+  ~HostilePeers() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  void Trickle() {
+    while (!stop_) {
+      for (Socket& s : slow_) {
+        try {
+          s.Send("x", 1);
+        } catch (const std::exception&) {
+        }
+      }
+      for (int i = 0; i < 10 && !stop_; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  }
+
+  std::vector<Socket> slow_;
+  std::vector<Socket> announcing_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
 uint32_t Percentile(const std::vector<uint32_t>& sorted, double p) {
   if (sorted.empty()) return 0;
   size_t index = static_cast<size_t>(p * static_cast<double>(sorted.size() - 1));
@@ -174,6 +222,7 @@ int Measure(const Options& options) {
     port = baseline->Port();
   }
   std::vector<Socket> idle = OpenIdle(host, port, options.idle);
+  HostilePeers hostile(host, port, options.slow, options.announce, options.announce_bytes);
 
   std::vector<ClientResult> results(options.clients);
   std::vector<std::thread> clients;
@@ -197,6 +246,7 @@ int Measure(const Options& options) {
   std::printf("target=%s:%d%s clients=%d idle=%d seconds=%.1f calls=%zu errors=%llu\n",
               host.c_str(), port, options.baseline ? " (baseline)" : "", options.clients,
               options.idle, elapsed, all.size(), static_cast<unsigned long long>(errors));
+  if (elapsed <= 0) elapsed = 1;
   std::printf("calls_per_s=%.0f p50_us=%u p99_us=%u\n", static_cast<double>(all.size()) / elapsed,
               Percentile(all, 0.50), Percentile(all, 0.99));
   return 0;
@@ -208,12 +258,15 @@ int Measure(const Options& options) {
 int main(int argc, char** argv) {
   vantry::Options options;
   CLI::App app("Drives concurrent one-call connections against a remote-call server.");
-  app.add_option("--clients", options.clients, "concurrent clients")->check(CLI::PositiveNumber);
+  app.add_option("--clients", options.clients, "concurrent clients")->check(CLI::NonNegativeNumber);
   app.add_option("--seconds", options.seconds, "duration in seconds");
   app.add_option("--host", options.host, "target host");
   app.add_option("--port", options.port, "target port");
   app.add_option("--request-file", options.request_file, "request message (frame payload)");
   app.add_option("--idle", options.idle, "extra idle connections held open");
+  app.add_option("--slow", options.slow, "extra connections sending one byte per second");
+  app.add_option("--announce", options.announce, "extra connections announcing a huge frame");
+  app.add_option("--announce-bytes", options.announce_bytes, "the length they announce");
   app.add_flag("--baseline", options.baseline, "measure an in-process bare frame server");
   app.add_flag("--serve", options.serve, "serve probes on --port instead of measuring");
   CLI11_PARSE(app, argc, argv);

@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Hostile and slow peers against a real vantryd on loopback, one run:
+#   1. 16 busy clients alone, then with 2,000 idle connections: call rate and peak resident size;
+#   2. 500 connections sending a frame one byte per second: resident size above idle;
+#   3. one peer announcing a 2 GiB request and sending nothing: resident size above idle.
+#   bench/hostile_peers.sh [SECONDS_PER_RUN]   (default 10)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$root/build
+seconds=${1:-10}
+work=$(mktemp -d)
+trap 'kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; rm -rf "$work"' EXIT
+ulimit -n 8192 2>/dev/null || true
+mkdir -p "$work/home"
+"$build/vantryd" --home "$work/home" --port 0 --verbose 2> "$work/err" &
+pid=$!
+for _ in $(seq 100); do
+  port=$(sed -n 's/^vantryd: running; .*; port \([0-9]*\);.*/\1/p' "$work/err" | head -n 1)
+  [ -n "$port" ] && break
+  sleep 0.1
+done
+[ -n "$port" ] || { cat "$work/err"; exit 1; }
+rss() { awk '/^VmRSS:/ {print $2}' "/proc/$pid/status"; }
+peak_during() {  # peak VmRSS (KiB) of vantryd while the command runs
+  local peak=0 now
+  "$@" > "$work/out" &
+  local load=$!
+  while kill -0 "$load" 2>/dev/null; do
+    now=$(rss); ((now > peak)) && peak=$now
+    sleep 0.2
+  done
+  wait "$load"
+  echo "$peak"
+}
+rate() { sed -n 's/^calls_per_s=\([0-9]*\).*/\1/p' "$work/out"; }
+load=("$build/bench/vantry-load" --port "$port" --seconds "$seconds")
+
+idle_kib=$(rss)
+echo "vantryd idle: ${idle_kib} KiB resident"
+peak=$(peak_during "${load[@]}" --clients 16); alone=$(rate)
+echo "16 busy clients: ${alone} calls/s, peak ${peak} KiB"
+peak=$(peak_during "${load[@]}" --clients 16 --idle 2000); crowded=$(rate)
+echo "16 busy clients + 2000 idle: ${crowded} calls/s ($(awk "BEGIN {printf \"%.1f\", 100 * ($crowded - $alone) / $alone}")%), peak ${peak} KiB (goal < 204800)"
+sleep 11  # the idle connection threads end
+base=$(rss)
+peak=$(peak_during "${load[@]}" --clients 0 --slow 500)
+echo "500 slow peers (1 byte/s): $(((peak - base) / 1024)) MiB above idle (goal < 50)"
+sleep 11
+base=$(rss)
+peak=$(peak_during "${load[@]}" --clients 0 --announce 1)
+echo "1 peer announcing 2 GiB: $((peak - base)) KiB above idle (goal < 2048)"
+peak=$(peak_during "${load[@]}" --clients 0 --announce 1 --announce-bytes 1073741824)
+echo "1 peer announcing 1 GiB (the largest frame accepted): $((peak - base)) KiB above idle"
