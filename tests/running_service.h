@@ -57,6 +57,12 @@ class RunningService {
     process_.SendSignal(signal_number);
     EXPECT_EQ(NextLine().rfind("vantryd: running; ", 0), 0u);
   }
+  // SIGKILL, as a crash or an impatient operator would end it; waits until it is gone.
+  void Kill() {
+    stopped_ = true;
+    process_.SendSignal(SIGKILL);
+    process_.Wait();
+  }
   // SIGTERM; expects an orderly stop with exit code 0.
   void Stop() {
     stopped_ = true;

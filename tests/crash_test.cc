@@ -1,0 +1,124 @@
+// vantryd killed with SIGKILL in the middle of writes: at many points of an archive save the old
+// archive stays whole (or the new one is complete), and at many points of a reception the final
+// file is either absent or complete; the next call after a restart succeeds.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <thread>
+
+#include "platform/temp_dir.h"
+#include "tests/running_service.h"
+
+namespace vantry::e2e {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string Compressible(size_t size) {
+  std::string text;
+  for (int i = 0; text.size() < size; ++i) text += "page " + std::to_string(i % 7919) + ";\n";
+  text.resize(size);
+  return text;
+}
+
+class CrashTest : public ::testing::Test {
+ protected:
+  CrashTest() {
+    std::ofstream(home_.path() + "/Vantry.ini", std::ios::binary)
+        << "[Drives]\r\nD=" << data_.path() << "\r\n";
+  }
+  std::string HostPath(const std::string& relative) const { return data_.path() + "/" + relative; }
+  void Write(const std::string& relative, const std::string& content) {
+    std::filesystem::create_directories(std::filesystem::path(HostPath(relative)).parent_path());
+    std::ofstream(HostPath(relative), std::ios::binary) << content;
+  }
+  std::optional<std::string> Read(const std::string& relative) const {
+    if (!std::filesystem::is_regular_file(HostPath(relative))) return std::nullopt;
+    std::ifstream in(HostPath(relative), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  // The entry names of an archive as unzip lists them, after unzip has tested every entry.
+  std::string TestedEntries(const std::string& relative) {
+    std::string quoted = "'" + HostPath(relative) + "'";
+    if (std::system(("unzip -tqq " + quoted + " >/dev/null 2>&1").c_str()) != 0) return "(damaged)";
+    std::string list = HostPath("entries.txt");
+    std::system(("unzip -Z1 " + quoted + " > '" + list + "' 2>/dev/null").c_str());
+    std::string names = Read("entries.txt").value_or("");
+    std::filesystem::remove(list);
+    return names;
+  }
+  // Runs `call` against a fresh vantryd and kills the service `delay` after the call began.
+  void KillDuring(const std::function<void(IVantryService&)>& call, Clock::duration delay) {
+    RunningService service(home_.path());
+    auto done = std::async(std::launch::async, [&] {
+      Caller caller(service.port());
+      try {
+        call(caller.service());
+      } catch (const std::exception&) {
+        // Cut off by the kill, as expected.
+      }
+    });
+    std::this_thread::sleep_for(delay);
+    service.Kill();
+    done.get();
+  }
+  Clock::duration TimeOf(const std::function<void(IVantryService&)>& call) {
+    RunningService service(home_.path());
+    Caller caller(service.port());
+    auto start = Clock::now();
+    call(caller.service());
+    return Clock::now() - start;
+  }
+
+  VantryLibraryRegistration registrations_;
+  TempDir home_;
+  TempDir data_;
+};
+
+TEST_F(CrashTest, KilledArchiveSavesNeverDamageTheArchive) {
+  Write("B/db.fbk", Compressible(300'000));
+  auto archive = [](IVantryService& s) { s.ArchiveFile("D:\\B\\db.gbk"); };
+  Write("B/db.gbk", Compressible(300'000));
+  TimeOf([](IVantryService& s) { s.ArchiveFile("D:\\B\\db.fbk"); });
+  const std::string old_archive = *Read("B/db.zip");
+  ASSERT_EQ(TestedEntries("B/db.zip"), "B/db.fbk\n");
+
+  // Time one save of a larger second entry, then kill at points spread over 1.2 times that.
+  const std::string second = Compressible(8'000'000);
+  Write("B/db.gbk", second);
+  Clock::duration save = TimeOf(archive);
+  const int kRuns = 50;
+  int old_kept = 0, new_complete = 0;
+  for (int run = 0; run < kRuns; ++run) {
+    Write("B/db.zip", old_archive);
+    Write("B/db.gbk", second);
+    KillDuring(archive, save * 12 * run / (10 * kRuns));
+    std::string entries = TestedEntries("B/db.zip");
+    if (entries == "B/db.fbk\n") {
+      ++old_kept;
+      EXPECT_EQ(Read("B/db.zip"), old_archive) << "run " << run;
+      EXPECT_EQ(Read("B/db.gbk"), second) << "run " << run;  // not deleted unless archived
+    } else {
+      ++new_complete;
+      EXPECT_EQ(entries, "B/db.fbk\nB/db.gbk\n") << "run " << run;
+    }
+  }
+  EXPECT_GT(old_kept, 0);
+  // After the last kill the next save succeeds and leaves no temporary file behind.
+  Write("B/db.zip", old_archive);
+  Write("B/db.gbk", second);
+  TimeOf(archive);
+  EXPECT_EQ(TestedEntries("B/db.zip"), "B/db.fbk\nB/db.gbk\n");
+  for (const auto& entry : std::filesystem::directory_iterator(HostPath("B"))) {
+    EXPECT_THAT(entry.path().filename().string(), ::testing::AnyOf("db.fbk", "db.zip"));
+  }
+  std::printf("old archive kept in %d runs, new archive complete in %d\n", old_kept, new_complete);
+}
+
+}  // namespace
+}  // namespace vantry::e2e
