@@ -114,17 +114,6 @@ std::string TVantryService::GetAlternateRestorePathForRestoreFromAnotherServer()
   RaiseNotAvailable("GetAlternateRestorePathForRestoreFromAnotherServer");
 }
 
-void TVantryService::ReceiveBackup(const std::string& file_name, int64_t total_file_size,
-                                   int64_t offset, TROBinaryMemoryStream* data_chunk) {
-  RaiseNotAvailable("ReceiveBackup");
-}
-
-void TVantryService::SendBackup(const std::string& source_file_name,
-                                const std::string& target_server,
-                                const std::string& target_file_name) {
-  RaiseNotAvailable("SendBackup");
-}
-
 bool TVantryService::GetIsFBClassicServer() { RaiseNotAvailable("GetIsFBClassicServer"); }
 
 TVantry_DeleteStrategyType TVantryService::GetDefaultDeleteStrategy() {

@@ -204,8 +204,6 @@ TEST_F(VantryServiceTest, LaterOperationsSayTheyAreNotAvailable) {
        [&] { s.GetAlternateBackupPathForRestoreFromAnotherServer(); }},
       {"GetAlternateRestorePathForRestoreFromAnotherServer",
        [&] { s.GetAlternateRestorePathForRestoreFromAnotherServer(); }},
-      {"ReceiveBackup", [&] { s.ReceiveBackup("T:\\a", 0, 0, nullptr); }},
-      {"SendBackup", [&] { s.SendBackup("T:\\a", "host", "T:\\b"); }},
       {"GetIsFBClassicServer", [&] { s.GetIsFBClassicServer(); }},
       {"GetDefaultDeleteStrategy", [&] { s.GetDefaultDeleteStrategy(); }},
       {"GetOtherTargetServers", [&] { s.GetOtherTargetServers(); }},
