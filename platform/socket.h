@@ -119,6 +119,10 @@ class Socket {
   // after kKeepAliveProbes unanswered probes the connection fails (10060).
   void SetKeepAlive(bool on);
   void SetReuseAddress(bool on);
+  // Asks for send and receive buffers of `bytes` each (the platform may grant less). Set before
+  // Connect() or Listen(): the window a connection opens with is fixed by then, and accepted
+  // connections take the listener's sizes.
+  void SetBufferSizes(int bytes);
 
   // Dotted-decimal address and port of the peer / of this end; "" and 0 when unknown.
   std::string PeerAddress() const;

@@ -266,6 +266,11 @@ void Socket::SetKeepAlive(bool on) {
 
 void Socket::SetReuseAddress(bool on) { SetIntOption(SOL_SOCKET, SO_REUSEADDR, on); }
 
+void Socket::SetBufferSizes(int bytes) {
+  SetIntOption(SOL_SOCKET, SO_SNDBUF, bytes);
+  SetIntOption(SOL_SOCKET, SO_RCVBUF, bytes);
+}
+
 std::string Socket::PeerAddress() const {
   sockaddr_in addr{};
   return Name(fd_, getpeername, &addr) ? ToDotted(addr.sin_addr) : "";

@@ -31,6 +31,7 @@ TROTCPConnection::~TROTCPConnection() { Close(); }
 std::unique_ptr<TROTCPConnection> TROTCPConnection::Connect(const std::string& dotted_address,
                                                             int port) {
   Socket socket = Socket::Create();
+  socket.SetBufferSizes(static_cast<int>(kFrameSocketBufferSize));
   socket.Connect(dotted_address, port);
   return std::make_unique<TROTCPConnection>(std::move(socket));
 }
@@ -110,16 +111,23 @@ void TROTCPConnection::ReceivePayload(TROBinaryMemoryStream& dest, size_t start,
 
 void TROTCPConnection::WriteFrame(TROBinaryMemoryStream& source) {
   source.Rewind();
-  size_t size = static_cast<size_t>(source.Size());
+  WriteFrame(source.View(), {});
+}
+
+void TROTCPConnection::WriteFrame(std::string_view head, std::string_view tail) {
+  size_t size = head.size() + tail.size();
   unsigned char length_bytes[kFrameLengthSize];
   EncodeLength(static_cast<uint32_t>(size), length_bytes);
   // The length goes out as a send of its own; `more` lets the platform put it into the same
   // segment as the payload that follows at once.
   SendAll(reinterpret_cast<const char*>(length_bytes), kFrameLengthSize, size > 0);
-  for (size_t sent = 0; sent < size;) {
-    size_t piece = std::min(kFramePieceSize, size - sent);
-    SendAll(source.Data() + sent, piece, sent + piece < size);
-    sent += piece;
+  for (std::string_view part : {head, tail}) {
+    for (size_t sent = 0; sent < part.size();) {
+      size_t piece = std::min(kFramePieceSize, part.size() - sent);
+      bool more = sent + piece < part.size() || (part.data() == head.data() && !tail.empty());
+      SendAll(part.data() + sent, piece, more);
+      sent += piece;
+    }
   }
 }
 
