@@ -92,6 +92,7 @@ round_set() {
   local dst_host=$4/dst.bin dst_drive=$5\\dst.bin sync=$6
   local v=() s=()
   for r in $(seq "$rounds"); do
+    sync  # no write-back of earlier rounds runs behind this one
     if ((r % 2)); then
       v+=("$(push_vantry "$src_drive" "$dst_drive" "$dst_host")")
       s+=("$(push_socat "$src_host" "$dst_host" "$sync")")

@@ -104,6 +104,9 @@ class Socket {
   // Reads up to `count` bytes; returns 0 when the peer closed the connection in order.
   // Throws ESocketError (interruptions are retried).
   size_t Receive(void* dest, size_t count);
+  // Reads exactly `count` bytes, waiting for all of them in the platform (one wake-up instead of
+  // one per arriving segment); returns fewer only when the peer closed the connection.
+  size_t ReceiveAll(void* dest, size_t count);
   // Sends up to `count` bytes and returns how many went out (possibly fewer); `more` tells the
   // platform that further bytes follow at once, so it may put them into one segment.
   // Throws ESocketError; never raises SIGPIPE.

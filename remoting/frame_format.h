@@ -14,7 +14,8 @@
 namespace vantry {
 
 inline constexpr size_t kFrameLengthSize = 4;
-// Sockets are read and written in pieces of at most this many bytes.
+// The input buffer of a connection, which the frame lengths and short frames pass through;
+// longer payloads are read straight into their destination.
 inline constexpr size_t kFramePieceSize = 32768;
 // A reader reserves at most this much for an announced payload before its bytes arrive; the
 // buffer grows as they do, so a peer that announces gigabytes and sends nothing costs nothing.

@@ -337,5 +337,27 @@ TEST(SendBackupIntoReceiverTest, ReadFailureEndsTheTransferAndASecondSendComplet
   EXPECT_THAT(fs.FindFiles("T:\\dst\\*.part_*"), IsEmpty());
 }
 
+// The receiver's disk fills up in the middle of a chunk: the sender's caller gets the
+// receiver's error through the wire, and a later send starts again at offset 0 and completes.
+TEST(SendBackupIntoReceiverTest, FullDiskOnTheReceiverReachesTheSenderAndARestartRecovers) {
+  FakeFileSystem fs;
+  FaultFileSystem receiving(fs);
+  TVantryService sender(fs);
+  LoopbackServer server([&receiving] { return std::make_shared<TVantryService>(receiving); });
+  std::string content = Content(3 * kMiB + 7);
+  fs.WriteFile("T:\\src\\db.fbk", content);
+
+  receiving.Fail(FaultCall::kFileWrite, FaultKind::kShortWrite, 2, "dst");
+  EXPECT_THAT([&] { sender.SendBackup("T:\\src\\db.fbk", server.Address(), "T:\\dst\\db.fbk"); },
+              ThrowsMessage<EROUnregisteredServerException>(
+                  StrEq(std::string("An exception was raised on the server: ") + kDiskFull)));
+  EXPECT_EQ(2 * kMiB + kMiB / 2,
+            fs.GetFileSize(Format("T:\\dst\\db.fbk.l%d.part_0", content.size())));
+  receiving.HealAll();
+  sender.SendBackup("T:\\src\\db.fbk", server.Address(), "T:\\dst\\db.fbk");
+  EXPECT_TRUE(fs.ReadFile("T:\\dst\\db.fbk") == content);
+  EXPECT_THAT(fs.FindFiles("T:\\dst\\*.part_*"), IsEmpty());
+}
+
 }  // namespace
 }  // namespace vantry
