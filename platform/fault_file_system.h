@@ -155,6 +155,7 @@ class FaultFileSystem : public FileSystem {
       owner_.Check(FaultCall::kFileFlush, path_);
       base_->Flush();
     }
+    void StartWriteBack() override { base_->StartWriteBack(); }
     void Close() override {
       // The wrapped file is closed in any case: a failed close leaves no descriptor behind.
       std::optional<FaultKind> kind = owner_.Hit(FaultCall::kFileClose, path_, "");
