@@ -7,8 +7,12 @@
 //   vantry-call [--host H] [--port P] MakeSpaceOnDiskForBackup DATABASE DIRECTORY STRATEGY
 //   vantry-call [--host H] [--port P] FileExists FILE
 //   vantry-call [--host H] [--port P] GetFileSize FILE
+//
+// With --write-request F nothing is sent: the request message of the call (a frame's payload)
+// is written to F, for vantry-load --request-file.
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,6 +25,28 @@
 
 namespace vantry {
 namespace {
+
+// Ends a call made only to record its request.
+struct RequestWritten {};
+
+// A channel that writes the request message to a file instead of sending it.
+class RequestRecorder : public IROTransportChannel {
+ public:
+  explicit RequestRecorder(std::string path) : path_(std::move(path)) {}
+  void Dispatch(IROMessage& message) override {
+    TROBinaryMemoryStream request;
+    message.WriteToStream(request);
+    std::ofstream file(path_, std::ios::binary);
+    file << request.View();
+    if (!file) throw Exception(Format("Cannot write %s", path_));
+    throw RequestWritten{};
+  }
+  void CheckProperties() const override {}
+  std::string GetClientAddress() const override { return ""; }
+
+ private:
+  std::string path_;
+};
 
 int Call(IVantryService& service, const std::string& operation,
          const std::vector<std::string>& args) {
@@ -60,7 +86,9 @@ int main(int argc, char** argv) {
   int port = 8090;
   std::string operation;
   std::vector<std::string> args;
+  std::string write_request;
   app.add_option("--host", host);
+  app.add_option("--write-request", write_request, "write the request message here, send nothing");
   app.add_option("--port", port);
   app.add_option("operation", operation)->required();
   app.add_option("args", args);
@@ -73,11 +101,15 @@ int main(int argc, char** argv) {
   channel.SetPort(port);
   vantry::TRORemoteService holder;
   holder.SetMessage(&message);
-  holder.SetChannel(&channel);
+  vantry::RequestRecorder recorder(write_request);
+  holder.SetChannel(write_request.empty() ? static_cast<vantry::IROTransportChannel*>(&channel)
+                                          : &recorder);
   try {
     std::shared_ptr<vantry::IVantryService> service =
         holder.GetService<vantry::IVantryService>(vantry::kIVantryServiceGuid);
     return vantry::Call(*service, operation, args);
+  } catch (const vantry::RequestWritten&) {
+    return 0;
   } catch (const vantry::Exception& e) {
     std::fprintf(stderr, "%s: %s\n", e.ClassName(), e.what());
     return 1;

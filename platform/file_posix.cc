@@ -116,6 +116,12 @@ void PosixFile::Flush() {
   if (::fsync(fd_) != 0) RaiseErrno(errno);
 }
 
+void PosixFile::StartWriteBack() {
+  if (fd_ >= 0 && (static_cast<int>(access_) & 2) != 0) {
+    ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+  }
+}
+
 void PosixFile::Close() {
   if (fd_ < 0) return;
   lease_.Release();

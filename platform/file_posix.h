@@ -26,6 +26,7 @@ class PosixFile : public File {
   int64_t Size() override;
   void SetSize(int64_t size) override;
   void Flush() override;
+  void StartWriteBack() override;
   void Close() override;
 
   // The descriptor, for copying between host files; -1 once closed.

@@ -1,4 +1,3 @@
-#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -9,6 +8,7 @@
 #include <cerrno>
 
 #include "platform/codepage.h"
+#include "platform/directory_cache.h"
 #include "platform/file_posix.h"
 #include "platform/file_share.h"
 #include "platform/file_system.h"
@@ -31,16 +31,12 @@ FileEntry EntryFromStat(std::string name, const struct stat& st) {
   return entry;
 }
 
-// The order a Windows file system delivers: by upper-cased name.
-void SortByUpperCaseName(std::vector<FileEntry>* entries) {
-  std::vector<std::pair<std::string, FileEntry>> keyed;
-  keyed.reserve(entries->size());
-  for (FileEntry& e : *entries) keyed.emplace_back(AnsiUpperCase(e.name), std::move(e));
-  std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
-    return a.first != b.first ? a.first < b.first : a.second.name < b.second.name;
-  });
-  entries->clear();
-  for (auto& [key, e] : keyed) entries->push_back(std::move(e));
+// "abc*": the text before a single trailing "*" when the pattern has no other wildcard.
+std::optional<std::string> PrefixOfPattern(const std::string& mask) {
+  if (mask.empty() || mask.back() != '*') return std::nullopt;
+  std::string prefix = mask.substr(0, mask.size() - 1);
+  if (prefix.find_first_of("*?") != std::string::npos) return std::nullopt;
+  return prefix;
 }
 
 // stat that follows links, falling back to the link itself when it dangles.
@@ -275,21 +271,25 @@ std::vector<FileEntry> PosixFileSystem::FindFiles(const std::string& pattern) {
   if (mask.empty() || TryResolveHostPath(drives_, directory, &host, host_current_dir_) != 0) {
     return entries;
   }
-  DIR* dir = ::opendir(host.c_str());
-  if (dir == nullptr) return entries;
-  int dir_fd = ::dirfd(dir);
-  while (struct dirent* d = ::readdir(dir)) {
-    std::string name = Utf8ToAnsi(d->d_name);
-    if (!MatchesFilePattern(mask, name)) continue;
+  std::shared_ptr<const DirectoryListing> listing = ListHostDirectory(host);
+  if (listing == nullptr) return entries;
+  // A pattern "name*" selects a range of the names in their search order; any other pattern
+  // is matched name by name. Either way only the matches are sorted and examined.
+  std::optional<std::string> prefix = PrefixOfPattern(mask);
+  std::vector<const DirectoryListing::Name*> names =
+      listing->WithPrefix(prefix ? AnsiUpperCase(*prefix) : "");
+  int dir_fd = ::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir_fd < 0) return entries;
+  for (const DirectoryListing::Name* name : names) {
+    if (!prefix && !MatchesFilePattern(mask, name->ansi)) continue;
     struct stat st;
-    if (::fstatat(dir_fd, d->d_name, &st, 0) != 0 &&
-        ::fstatat(dir_fd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (::fstatat(dir_fd, name->host.c_str(), &st, 0) != 0 &&
+        ::fstatat(dir_fd, name->host.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
       continue;  // vanished while we looked
     }
-    entries.push_back(EntryFromStat(std::move(name), st));
+    entries.push_back(EntryFromStat(name->ansi, st));
   }
-  ::closedir(dir);
-  SortByUpperCaseName(&entries);
+  ::close(dir_fd);
   return entries;
 }
 

@@ -1,4 +1,3 @@
-#include <dirent.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -7,6 +6,7 @@
 #include <optional>
 
 #include "platform/codepage.h"
+#include "platform/directory_cache.h"
 #include "platform/path_lookup.h"
 #include "platform/paths.h"
 
@@ -18,23 +18,18 @@ std::string JoinHost(const std::string& dir, const std::string& name) {
   return dir + "/" + name;
 }
 
-// The host name of `ansi_name` inside `host_dir`, or nullopt when no entry matches.
+// The host name of `ansi_name` inside `host_dir`, or nullopt when no entry matches. A name in
+// another letter case needs the whole directory, which the cache keeps between lookups.
 std::optional<std::string> FindComponent(const std::string& host_dir,
                                          const std::string& ansi_name) {
   std::string exact = AnsiToUtf8(ansi_name);
   struct stat st;
   if (::lstat(JoinHost(host_dir, exact).c_str(), &st) == 0) return exact;
-  DIR* dir = ::opendir(host_dir.c_str());
-  if (dir == nullptr) return std::nullopt;
-  std::optional<std::string> best;
-  while (struct dirent* entry = ::readdir(dir)) {
-    std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    if (!AnsiSameText(Utf8ToAnsi(name), ansi_name)) continue;
-    if (!best || name < *best) best = std::move(name);
-  }
-  ::closedir(dir);
-  return best;
+  std::shared_ptr<const DirectoryListing> listing = ListHostDirectory(host_dir);
+  if (listing == nullptr) return std::nullopt;
+  const DirectoryListing::Name* found = listing->FindUpper(AnsiUpperCase(ansi_name));
+  if (found == nullptr || found->host == "." || found->host == "..") return std::nullopt;
+  return found->host;
 }
 
 }  // namespace

@@ -104,6 +104,9 @@ class Socket {
   // Reads up to `count` bytes; returns 0 when the peer closed the connection in order.
   // Throws ESocketError (interruptions are retried).
   size_t Receive(void* dest, size_t count);
+  // Reads exactly `count` bytes, waiting for all of them in the platform (one wake-up instead of
+  // one per arriving segment); returns fewer only when the peer closed the connection.
+  size_t ReceiveAll(void* dest, size_t count);
   // Sends up to `count` bytes and returns how many went out (possibly fewer); `more` tells the
   // platform that further bytes follow at once, so it may put them into one segment.
   // Throws ESocketError; never raises SIGPIPE.
@@ -119,6 +122,10 @@ class Socket {
   // after kKeepAliveProbes unanswered probes the connection fails (10060).
   void SetKeepAlive(bool on);
   void SetReuseAddress(bool on);
+  // Asks for send and receive buffers of `bytes` each (the platform may grant less). Set before
+  // Connect() or Listen(): the window a connection opens with is fixed by then, and accepted
+  // connections take the listener's sizes.
+  void SetBufferSizes(int bytes);
 
   // Dotted-decimal address and port of the peer / of this end; "" and 0 when unknown.
   std::string PeerAddress() const;

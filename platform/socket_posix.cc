@@ -226,6 +226,22 @@ size_t Socket::Receive(void* dest, size_t count) {
   }
 }
 
+size_t Socket::ReceiveAll(void* dest, size_t count) {
+  if (fd_ < 0) throw EDisconnected(kDisconnected);
+  char* out = static_cast<char*>(dest);
+  size_t done = 0;
+  while (done < count) {
+    ssize_t n = recv(fd_, out + done, count - done, MSG_WAITALL);
+    if (n == 0) break;
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+    } else if (errno != EINTR) {
+      RaiseLastError();
+    }
+  }
+  return done;
+}
+
 size_t Socket::Send(const void* src, size_t count, bool more) {
   if (fd_ < 0) throw EDisconnected(kNotConnected);
   int flags = MSG_NOSIGNAL | (more ? MSG_MORE : 0);
@@ -265,6 +281,11 @@ void Socket::SetKeepAlive(bool on) {
 }
 
 void Socket::SetReuseAddress(bool on) { SetIntOption(SOL_SOCKET, SO_REUSEADDR, on); }
+
+void Socket::SetBufferSizes(int bytes) {
+  SetIntOption(SOL_SOCKET, SO_SNDBUF, bytes);
+  SetIntOption(SOL_SOCKET, SO_RCVBUF, bytes);
+}
 
 std::string Socket::PeerAddress() const {
   sockaddr_in addr{};

@@ -59,7 +59,15 @@ bool ProcessRequest(TROMessage& message, IROTransport& transport, TROBinaryMemor
       return true;
   }
   message.SetAttributes(&transport);
-  message.ReadFromStream(request);
+  // The message takes the request's buffer as its body instead of copying it: a request that
+  // carries a backup chunk is a megabyte. A request that fails to parse stays where it was.
+  auto owned = std::make_unique<TROBinaryMemoryStream>(std::move(request));
+  try {
+    message.ReadFromStream(owned);
+  } catch (...) {
+    if (owned) request = std::move(*owned);
+    throw;
+  }
   switch (message.GetMessageKind()) {
     case TMessageKind::kRequest:
     case TMessageKind::kResponse:

@@ -44,7 +44,8 @@ class TROMessageDispatcher {
   void SetMessage(TROMessage* message);
 
   // Answers the request in `request` (whole payload, position 0) into `response` at its
-  // position. Every error of the request becomes an error message; returns false then.
+  // position. A request that parses is taken over by the call's message (`request` is left
+  // empty). Every error of the request becomes an error message; returns false then.
   // Throws EROException "Message is NIL" when no message is set.
   bool ProcessMessage(IROTransport& transport, TROBinaryMemoryStream& request,
                       TROBinaryMemoryStream& response, bool serve_contract,

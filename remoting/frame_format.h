@@ -14,13 +14,17 @@
 namespace vantry {
 
 inline constexpr size_t kFrameLengthSize = 4;
-// Sockets are read and written in pieces of at most this many bytes.
+// The input buffer of a connection, which the frame lengths and short frames pass through;
+// longer payloads are read straight into their destination.
 inline constexpr size_t kFramePieceSize = 32768;
 // A reader reserves at most this much for an announced payload before its bytes arrive; the
 // buffer grows as they do, so a peer that announces gigabytes and sends nothing costs nothing.
 inline constexpr size_t kFrameFirstBlock = size_t{1} << 20;
 // Announced payloads above this are refused by closing the connection.
 inline constexpr int64_t kMaxFramePayload = int64_t{1} << 30;
+// Socket buffers of both sides: a whole backup chunk (1 MiB) and its frame fit, so that a chunk
+// goes out in one window on a connection that is new for every call.
+inline constexpr int kFrameSocketBufferSize = 2 << 20;
 // A send that finds no buffer space waits this long for the socket to become writable.
 inline constexpr int kFrameSendRetryMs = 10000;
 

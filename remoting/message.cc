@@ -138,7 +138,9 @@ std::shared_ptr<TROMessage> TROBinMessage::Clone() const {
   return clone;
 }
 
-void TROBinMessage::WriteHeaderAndBody(TROBinaryMemoryStream& dest, uint8_t type_byte) {
+const TROBinaryMemoryStream* TROBinMessage::WriteHeaderAndBody(TROBinaryMemoryStream& dest,
+                                                               uint8_t type_byte,
+                                                               bool body_apart) {
   if (!Body()) SetBody(std::make_unique<TROBinaryMemoryStream>());
   TROBinaryMemoryStream& body = *Body();
   bool compress = UseCompression() && body.Size() >= MinSizeForCompression();
@@ -154,15 +156,22 @@ void TROBinMessage::WriteHeaderAndBody(TROBinaryMemoryStream& dest, uint8_t type
   body.Rewind();
   if (compress) {
     ZlibCompress(body.View(), dest);
-  } else {
+  } else if (!body_apart) {
     dest.Write(body.View());
   }
   body.SetPosition(body.Size());
+  return compress || !body_apart ? nullptr : &body;
 }
 
 void TROBinMessage::WriteToStream(TROBinaryMemoryStream& dest) {
   WriteHeaderAndBody(dest, TypeByteOf(kind_));
   dest.Rewind();
+}
+
+const TROBinaryMemoryStream* TROBinMessage::WriteToStreamParts(TROBinaryMemoryStream& head) {
+  const TROBinaryMemoryStream* body = WriteHeaderAndBody(head, TypeByteOf(kind_), true);
+  head.Rewind();
+  return body;
 }
 
 void TROBinMessage::WriteException(TROBinaryMemoryStream& dest, const Exception& error) {

@@ -89,6 +89,11 @@ class IROMessage {
 
   // Writes the whole message at `dest`'s position; `dest` ends rewound to 0.
   virtual void WriteToStream(TROBinaryMemoryStream& dest) = 0;
+  // As WriteToStream, without copying a body that goes out uncompressed: `head` receives the
+  // bytes before the body, and the body (owned by the message, valid until its next change) is
+  // returned to be sent right after them. When the body is compressed `head` holds the whole
+  // message and nullptr is returned.
+  virtual const TROBinaryMemoryStream* WriteToStreamParts(TROBinaryMemoryStream& head) = 0;
   // Reads a whole message from `source` (from offset 0), keeping a copy of what it needs. An
   // error message is raised as the exception it carries.
   virtual void ReadFromStream(TROBinaryMemoryStream& source) = 0;
@@ -230,6 +235,7 @@ class TROBinMessage : public TROMessage {
   std::shared_ptr<TROMessage> Clone() const override;
 
   void WriteToStream(TROBinaryMemoryStream& dest) override;
+  const TROBinaryMemoryStream* WriteToStreamParts(TROBinaryMemoryStream& head) override;
   void ReadFromStream(TROBinaryMemoryStream& source) override;
   bool ReadFromStream(std::unique_ptr<TROBinaryMemoryStream>& source) override;
   void WriteException(TROBinaryMemoryStream& dest, const Exception& error) override;
@@ -246,8 +252,10 @@ class TROBinMessage : public TROMessage {
   void ReadMessage(TROBinaryMemoryStream& source, std::unique_ptr<TROBinaryMemoryStream>* owned);
   // Acts on the type byte of a message whose body is in place (positioned after the header).
   void ReadBody(uint8_t type_byte);
-  // Header and (maybe compressed) body at `dest`'s position.
-  void WriteHeaderAndBody(TROBinaryMemoryStream& dest, uint8_t type_byte);
+  // Header and (maybe compressed) body at `dest`'s position; with `body_apart` an uncompressed
+  // body is left out and returned instead (else nullptr).
+  const TROBinaryMemoryStream* WriteHeaderAndBody(TROBinaryMemoryStream& dest, uint8_t type_byte,
+                                                  bool body_apart = false);
 };
 
 }  // namespace vantry

@@ -55,25 +55,32 @@ void TROTCPChannel::CheckProperties() const {
 }
 
 void TROTCPChannel::Dispatch(IROMessage& message) {
-  TROBinaryMemoryStream request;
-  message.WriteToStream(request);
+  // The body goes to the socket from where the message holds it: a backup chunk of a megabyte
+  // is not copied once more behind the header.
+  TROBinaryMemoryStream head;
+  const TROBinaryMemoryStream* body = message.WriteToStreamParts(head);
   auto response = std::make_unique<TROBinaryMemoryStream>();
-  DispatchStreams(request, *response);
+  DispatchParts(head.View(), body != nullptr ? body->View() : std::string_view(), *response);
   // The message takes charge of the response buffer when it reads it successfully.
   message.ReadFromStream(response);
 }
 
 void TROTCPChannel::DispatchStreams(TROBinaryMemoryStream& request,
                                     TROBinaryMemoryStream& response) {
+  request.Rewind();
+  DispatchParts(request.View(), {}, response);
+}
+
+void TROTCPChannel::DispatchParts(std::string_view head, std::string_view tail,
+                                  TROBinaryMemoryStream& response) {
   std::atomic<bool>* busy = nullptr;
   if (!thread_safe_) {
     if (busy_.exchange(true)) throw EROChannelBusy("Channel is busy. Try again later.");
     busy = &busy_;
   }
   BusyGuard guard(busy);
-  request.Rewind();
   try {
-    Exchange(request, response);
+    Exchange(head, tail, response);
   } catch (...) {
     connection_.reset();
     throw;
@@ -82,9 +89,10 @@ void TROTCPChannel::DispatchStreams(TROBinaryMemoryStream& request,
   response.Rewind();
 }
 
-void TROTCPChannel::Exchange(TROBinaryMemoryStream& request, TROBinaryMemoryStream& response) {
+void TROTCPChannel::Exchange(std::string_view head, std::string_view tail,
+                             TROBinaryMemoryStream& response) {
   if (!connection_ || !connection_->Connected()) Connect();
-  connection_->WriteFrame(request);
+  connection_->WriteFrame(head, tail);
   connection_->ReadFrame(response);
 }
 

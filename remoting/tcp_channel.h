@@ -66,7 +66,10 @@ class TROTCPChannel : public IROTransportChannel {
   void SetThreadSafe(bool on) { thread_safe_ = on; }
 
  private:
-  void Exchange(TROBinaryMemoryStream& request, TROBinaryMemoryStream& response);
+  // DispatchStreams for a request made of `head` followed by `tail`.
+  void DispatchParts(std::string_view head, std::string_view tail,
+                     TROBinaryMemoryStream& response);
+  void Exchange(std::string_view head, std::string_view tail, TROBinaryMemoryStream& response);
   void Connect();
 
   std::string name_;

@@ -31,6 +31,7 @@ TROTCPConnection::~TROTCPConnection() { Close(); }
 std::unique_ptr<TROTCPConnection> TROTCPConnection::Connect(const std::string& dotted_address,
                                                             int port) {
   Socket socket = Socket::Create();
+  socket.SetBufferSizes(static_cast<int>(kFrameSocketBufferSize));
   socket.Connect(dotted_address, port);
   return std::make_unique<TROTCPConnection>(std::move(socket));
 }
@@ -92,35 +93,38 @@ void TROTCPConnection::ReceivePayload(TROBinaryMemoryStream& dest, size_t start,
                                       size_t total) {
   size_t reserved = start + std::min(total, kFrameFirstBlock);
   while (have < total) {
-    size_t piece = std::min(kFramePieceSize, total - have);
-    size_t end = start + have + piece;
-    if (end > reserved) {
+    if (start + have >= reserved) {
       // Grow with the bytes that actually arrive, doubling to keep the copying linear.
-      reserved = std::min(start + total, std::max(end, reserved * 2));
+      reserved = std::min(start + total, std::max(start + have + kFramePieceSize, reserved * 2));
       dest.Reserve(reserved);
     }
-    dest.SetSize(end);
-    size_t n = socket_.Receive(dest.Data() + start + have, piece);
+    // As much as the reservation holds, in one read: a megabyte chunk costs one wake-up.
+    size_t piece = std::min(total - have, reserved - start - have);
+    dest.SetSize(start + have + piece);
+    size_t n = socket_.ReceiveAll(dest.Data() + start + have, piece);
     have += n;
     dest.SetSize(start + have);
-    if (n == 0) throw EConnClosedGracefully(kConnClosedGracefully);
+    if (n < piece) throw EConnClosedGracefully(kConnClosedGracefully);
   }
   dest.SetPosition(start + total);
 }
 
 void TROTCPConnection::WriteFrame(TROBinaryMemoryStream& source) {
   source.Rewind();
-  size_t size = static_cast<size_t>(source.Size());
+  WriteFrame(source.View(), {});
+}
+
+void TROTCPConnection::WriteFrame(std::string_view head, std::string_view tail) {
+  size_t size = head.size() + tail.size();
   unsigned char length_bytes[kFrameLengthSize];
   EncodeLength(static_cast<uint32_t>(size), length_bytes);
   // The length goes out as a send of its own; `more` lets the platform put it into the same
   // segment as the payload that follows at once.
   SendAll(reinterpret_cast<const char*>(length_bytes), kFrameLengthSize, size > 0);
-  for (size_t sent = 0; sent < size;) {
-    size_t piece = std::min(kFramePieceSize, size - sent);
-    SendAll(source.Data() + sent, piece, sent + piece < size);
-    sent += piece;
-  }
+  // Each part in one send: the socket buffer holds a whole chunk, and every send is a system
+  // call and a wake-up of the reader.
+  if (!head.empty()) SendAll(head.data(), head.size(), !tail.empty());
+  if (!tail.empty()) SendAll(tail.data(), tail.size(), false);
 }
 
 void TROTCPConnection::SendAll(const char* data, size_t count, bool more) {

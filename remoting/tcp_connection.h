@@ -44,6 +44,8 @@ class TROTCPConnection {
   // left at 0. On failure the connection is closed and ESocketError or EConnClosedGracefully is
   // raised.
   void WriteFrame(TROBinaryMemoryStream& source);
+  // Writes `head` followed by `tail` as one frame, without joining them first.
+  void WriteFrame(std::string_view head, std::string_view tail);
 
   void SetNoDelay();
   void SetKeepAlive();

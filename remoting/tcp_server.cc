@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "remoting/frame_format.h"
+
 namespace vantry {
 namespace {
 
@@ -49,6 +51,7 @@ void TROTCPServer::Activate() {
   // Lets a restarted service bind its port while connections of the old one sit in TIME_WAIT;
   // Linux still refuses a second listener on the same port.
   listener.SetReuseAddress(true);
+  listener.SetBufferSizes(kFrameSocketBufferSize);
   listener.Bind(bind_address_, port_);
   listener.Listen(kListenBacklog);
   bound_port_ = listener.LocalPort();

@@ -13,10 +13,6 @@ namespace {
 constexpr uint32_t kTransferMoveFlags =
     kMoveFileReplaceExisting | kMoveFileCopyAllowed | kMoveFileWriteThrough;
 
-[[noreturn]] void RaiseNotAvailable(const char* operation) {
-  throw Exception(Format("Operation %s is not available yet", operation));
-}
-
 }  // namespace
 
 void TVantryService::PrepareTransfer(const std::string& from_file_name,
@@ -112,17 +108,6 @@ std::string TVantryService::GetAlternateBackupPathForRestoreFromAnotherServer() 
 
 std::string TVantryService::GetAlternateRestorePathForRestoreFromAnotherServer() {
   return host_.GetSettings().AlternateRestorePath;
-}
-
-void TVantryService::ReceiveBackup(const std::string& file_name, int64_t total_file_size,
-                                   int64_t offset, TROBinaryMemoryStream* data_chunk) {
-  RaiseNotAvailable("ReceiveBackup");
-}
-
-void TVantryService::SendBackup(const std::string& source_file_name,
-                                const std::string& target_server,
-                                const std::string& target_file_name) {
-  RaiseNotAvailable("SendBackup");
 }
 
 bool TVantryService::GetIsFBClassicServer() { return host_.GetSettings().FBIsClassic; }

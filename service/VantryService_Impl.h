@@ -70,8 +70,16 @@ class TVantryService : public TRORemotable, public IVantryService {
   std::string GetDefaultDatabasePath() override;
   std::string GetAlternateBackupPathForRestoreFromAnotherServer() override;
   std::string GetAlternateRestorePathForRestoreFromAnotherServer() override;
+  // Appends `data_chunk` to the part file of `file_name` that ends at `offset` (or starts a part
+  // there) and renames the part to `file_name` once it holds `total_file_size` bytes, flushed to
+  // the disk first (service/backup_reception.cc). Exception when `data_chunk` is absent;
+  // EInOutError, EConvertError, EFOpenError, EFCreateError, EAssertionFailed "Backup File '%s'
+  // already exists, cannot replace!", EOSError.
   void ReceiveBackup(const std::string& file_name, int64_t total_file_size, int64_t offset,
                      TROBinaryMemoryStream* data_chunk) override;
+  // Pushes the local file to the instance `target_server` ("host" or "host:port") as
+  // ReceiveBackup calls of 1 MiB chunks in file order (service/backup_sending.cc). Returns at
+  // once when the source is missing; every other failure reaches the caller unchanged.
   void SendBackup(const std::string& source_file_name, const std::string& target_server,
                   const std::string& target_file_name) override;
   bool GetIsFBClassicServer() override;

@@ -133,7 +133,7 @@ struct CommandBuilder<Op, binding_internal::MethodSignature<R (C::*)(Args...)>> 
  private:
   template <size_t... I>
   static void DescribeInputs(const Op& op, OperationCommand& command, std::index_sequence<I...>) {
-    auto describe = [&]<typename P>(const char* name) {
+    [[maybe_unused]] auto describe = [&]<typename P>(const char* name) {
       if constexpr (!Traits<P>::kOut) {
         command.inputs.push_back(name);
         command.input_kinds.push_back(InputParser<typename Traits<P>::Local>::kKind);
@@ -163,7 +163,7 @@ struct CommandBuilder<Op, binding_internal::MethodSignature<R (C::*)(Args...)>> 
   template <size_t... I>
   static void ParseInputs(const Op& op, Locals& locals, const std::vector<std::string>& args,
                           size_t& next, std::index_sequence<I...>) {
-    auto parse = [&]<typename P>(const char* name, auto& local) {
+    [[maybe_unused]] auto parse = [&]<typename P>(const char* name, auto& local) {
       if constexpr (!Traits<P>::kOut) {
         if (next >= args.size()) throw UsageError(std::string("missing argument ") + name);
         local = InputParser<typename Traits<P>::Local>::Parse(args[next++], name);
@@ -180,7 +180,7 @@ struct CommandBuilder<Op, binding_internal::MethodSignature<R (C::*)(Args...)>> 
   template <size_t... I>
   static void CollectOuts(const Op& op, Locals& locals, std::vector<NamedValue>& values,
                           std::index_sequence<I...>) {
-    auto collect = [&]<typename P>(const char* name, const auto& local) {
+    [[maybe_unused]] auto collect = [&]<typename P>(const char* name, const auto& local) {
       if constexpr (Traits<P>::kOut) values.push_back({name, Output(local)});
     };
     (collect.template operator()<Args>(op.params[I], std::get<I>(locals)), ...);

@@ -1,0 +1,372 @@
+// ReceiveBackup on part files, SendBackup over loopback into an in-process server, and both
+// with a file system that fails on purpose.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <vector>
+
+#include "contract/VantryLibrary_Invk.h"
+#include "contract/mock_vantry_service.h"
+#include "platform/fake_file_system.h"
+#include "platform/fault_file_system.h"
+#include "platform/socket.h"
+#include "remoting/dispatch.h"
+#include "remoting/tcp_server.h"
+#include "service/VantryService_Impl.h"
+#include "service/fake_vantry_host.h"
+
+namespace vantry {
+namespace {
+
+using testing::ElementsAre;
+using testing::IsEmpty;
+using testing::StrEq;
+using testing::ThrowsMessage;
+
+constexpr int64_t kMiB = 1048576;
+constexpr char kFile[] = "T:\\bak\\db.fbk";
+constexpr char kDiskFull[] = "System Error.  Code: 112.\r\nThere is not enough space on the disk.";
+constexpr char kIoError[] =
+    "System Error.  Code: 1117.\r\nThe request could not be performed because of an I/O device "
+    "error.";
+constexpr char kInUse[] =
+    "The process cannot access the file because it is being used by another process.";
+
+// Bytes that differ from chunk to chunk, so that a chunk in the wrong place shows.
+std::string Content(int64_t size) {
+  std::string bytes(static_cast<size_t>(size), '\0');
+  uint32_t x = 12345;
+  for (char& c : bytes) {
+    x = x * 1103515245 + 12345;
+    c = static_cast<char>(x >> 16);
+  }
+  return bytes;
+}
+
+class ReceiveBackupTest : public testing::Test {
+ protected:
+  // Sends the bytes [offset, offset + length) of `content` to `file`.
+  void Send(const std::string& content, int64_t offset, int64_t length,
+            const std::string& file = kFile) {
+    TROBinaryMemoryStream chunk(std::string_view(content).substr(offset, length));
+    service_.ReceiveBackup(file, static_cast<int64_t>(content.size()), offset, &chunk);
+  }
+  // Names of the entries of T:\bak that are not the final file.
+  std::vector<std::string> Parts() {
+    std::vector<std::string> names;
+    for (const FileEntry& e : fs_.FindFiles("T:\\bak\\*.part_*")) names.push_back(e.name);
+    return names;
+  }
+
+  FakeFileSystem fs_;
+  FaultFileSystem faults_{fs_};
+  FakeVantryHost host_;
+  FixedClock clock_{45000.5};
+  TVantryService service_{faults_, host_, clock_};
+  const std::string content_ = Content(2500000);
+};
+
+TEST_F(ReceiveBackupTest, ChunksInOrderEndAsTheFileWithNoPartLeft) {
+  Send(content_, 0, kMiB);
+  Send(content_, kMiB, kMiB);
+  EXPECT_THAT(Parts(), ElementsAre("db.fbk.l2500000.part_0"));
+  EXPECT_EQ(2 * kMiB, fs_.GetFileSize("T:\\bak\\db.fbk.l2500000.part_0"));
+  EXPECT_FALSE(fs_.FileExists(kFile));
+  Send(content_, 2 * kMiB, 402848);
+  EXPECT_THAT(Parts(), IsEmpty());
+  EXPECT_TRUE(fs_.ReadFile(kFile) == content_);
+  // The part reached the disk once, before it took the final name.
+  EXPECT_EQ(1, faults_.Calls(FaultCall::kFileFlush));
+}
+
+TEST_F(ReceiveBackupTest, SizesAroundOneChunk) {
+  struct Case {
+    int64_t size;
+    std::vector<int64_t> chunk_lengths;
+  };
+  for (const Case& c : {Case{kMiB, {kMiB}}, Case{kMiB + 1, {kMiB, 1}}, Case{0, {0}}}) {
+    std::string content = Content(c.size);
+    std::string file = Format("T:\\bak\\size%d.fbk", c.size);
+    int64_t offset = 0;
+    for (int64_t length : c.chunk_lengths) {
+      EXPECT_FALSE(fs_.FileExists(file)) << c.size;
+      Send(content, offset, length, file);
+      offset += length;
+    }
+    EXPECT_TRUE(fs_.ReadFile(file) == content) << c.size;
+  }
+  EXPECT_THAT(Parts(), IsEmpty());
+}
+
+TEST_F(ReceiveBackupTest, ChunkAtOffsetZeroRestartsTheTransfer) {
+  Send(content_, 0, kMiB);
+  Send(content_, kMiB, kMiB);
+  Send(content_, 0, kMiB);
+  EXPECT_EQ(kMiB, fs_.GetFileSize("T:\\bak\\db.fbk.l2500000.part_0"));
+  Send(content_, kMiB, kMiB);
+  Send(content_, 2 * kMiB, 402848);
+  EXPECT_TRUE(fs_.ReadFile(kFile) == content_);
+  EXPECT_THAT(Parts(), IsEmpty());
+}
+
+TEST_F(ReceiveBackupTest, SameMiddleChunkTwiceLeavesASecondPart) {
+  Send(content_, 0, kMiB);
+  Send(content_, kMiB, kMiB);
+  Send(content_, kMiB, kMiB);
+  EXPECT_THAT(Parts(), ElementsAre("db.fbk.l2500000.part_0", "db.fbk.l2500000.part_1048576"));
+  // Both parts end at 2 MiB; the search finds the part starting at 0 first, so it completes.
+  Send(content_, 2 * kMiB, 402848);
+  EXPECT_TRUE(fs_.ReadFile(kFile) == content_);
+  EXPECT_THAT(Parts(), ElementsAre("db.fbk.l2500000.part_1048576"));
+}
+
+TEST_F(ReceiveBackupTest, ExistingFinalFileIsNeverReplaced) {
+  fs_.WriteFile(kFile, "older backup");
+  Send(content_, 0, kMiB);
+  Send(content_, kMiB, kMiB);
+  EXPECT_THAT([&] { Send(content_, 2 * kMiB, 402848); },
+              ThrowsMessage<EAssertionFailed>(
+                  StrEq("Backup File 'T:\\bak\\db.fbk' already exists, cannot replace! "
+                        "(VantryService_Impl, line 355)")));
+  EXPECT_EQ("older backup", fs_.ReadFile(kFile));
+  EXPECT_TRUE(fs_.ReadFile("T:\\bak\\db.fbk.l2500000.part_0") == content_);
+}
+
+TEST_F(ReceiveBackupTest, FirstChunkCreatesTheDirectory) {
+  Send(content_, 0, kMiB, "T:\\new\\deeper\\db.fbk");
+  EXPECT_EQ(kMiB, fs_.GetFileSize("T:\\new\\deeper\\db.fbk.l2500000.part_0"));
+}
+
+TEST_F(ReceiveBackupTest, TransfersOfOtherSizesKeepTheirOwnParts) {
+  std::string shorter = Content(1500000);
+  Send(content_, 0, kMiB);
+  Send(shorter, 0, kMiB);
+  Send(shorter, kMiB, 1500000 - kMiB);
+  EXPECT_TRUE(fs_.ReadFile(kFile) == shorter);
+  EXPECT_THAT(Parts(), ElementsAre("db.fbk.l2500000.part_0"));
+}
+
+TEST_F(ReceiveBackupTest, AbsentChunkFailsBeforeAnythingIsTouched) {
+  EXPECT_THAT([&] { service_.ReceiveBackup("T:\\new\\db.fbk", 10, 0, nullptr); },
+              ThrowsMessage<Exception>(
+                  StrEq("ReceiveBackup of \"T:\\new\\db.fbk\" at offset 0 carries no DataChunk")));
+  EXPECT_FALSE(fs_.DirectoryExists("T:\\new"));
+}
+
+TEST_F(ReceiveBackupTest, FailuresNameTheirClassAndText) {
+  TROBinaryMemoryStream chunk(std::string_view("0123456789"));
+  EXPECT_THAT([&] { service_.ReceiveBackup("db.fbk", 20, 0, &chunk); },
+              ThrowsMessage<EInOutError>(StrEq("Unable to create directory")));
+
+  fs_.WriteFile("T:\\bak\\db.fbk.l20.part_0.old", "");
+  EXPECT_THAT([&] { service_.ReceiveBackup(kFile, 20, 10, &chunk); },
+              ThrowsMessage<EConvertError>(StrEq("'0.old' is not a valid integer value")));
+  fs_.DeleteFile("T:\\bak\\db.fbk.l20.part_0.old");
+
+  // The part to append to is held by another open: no interleaved data.
+  service_.ReceiveBackup(kFile, 20, 0, &chunk);
+  {
+    auto held = fs_.OpenFile("T:\\bak\\db.fbk.l20.part_0", FileAccess::kRead, FileShare::kRead,
+                             FileDisposition::kOpenExisting);
+    EXPECT_THAT([&] { service_.ReceiveBackup(kFile, 20, 10, &chunk); },
+                ThrowsMessage<EFOpenError>(
+                    StrEq(Format("Cannot open file \"T:\\bak\\db.fbk.l20.part_0\". %s", kInUse))));
+  }
+  // A directory named as the new part is found as a part of length 0 that ends there.
+  fs_.CreateDirectory("T:\\bak\\db.fbk.l20.part_15");
+  EXPECT_THAT([&] { service_.ReceiveBackup(kFile, 20, 15, &chunk); },
+              ThrowsMessage<EFOpenError>(
+                  StrEq("Cannot open file \"T:\\bak\\db.fbk.l20.part_15\". Access is denied.")));
+  faults_.Fail(FaultCall::kOpenFile, FaultKind::kAccessDenied, 0, "part_17", true);
+  EXPECT_THAT([&] { service_.ReceiveBackup(kFile, 20, 17, &chunk); },
+              ThrowsMessage<EFCreateError>(
+                  StrEq("Cannot create file \"T:\\bak\\db.fbk.l20.part_17\". Access is denied.")));
+
+  faults_.Fail(FaultCall::kMoveFile, FaultKind::kAccessDenied);
+  EXPECT_THAT([&] { service_.ReceiveBackup(kFile, 20, 10, &chunk); },
+              ThrowsMessage<EOSError>(StrEq("System Error.  Code: 5.\r\nAccess is denied.")));
+  // Flushed before the rename was tried; the complete data stays in the part.
+  EXPECT_EQ(1, faults_.Calls(FaultCall::kFileFlush));
+  EXPECT_EQ("01234567890123456789", fs_.ReadFile("T:\\bak\\db.fbk.l20.part_0"));
+}
+
+// A chunk that fails half-written ends the call with the system's error; the sender's restart
+// from offset 0 then completes the file cleanly.
+TEST_F(ReceiveBackupTest, FailedWriteEndsTheCallAndARestartRecovers) {
+  struct Case {
+    FaultKind kind;
+    const char* text;
+  };
+  for (const Case& c :
+       {Case{FaultKind::kShortWrite, kDiskFull}, Case{FaultKind::kIoError, kIoError}}) {
+    faults_.Fail(FaultCall::kFileWrite, c.kind, 1);
+    Send(content_, 0, kMiB);
+    EXPECT_THAT([&] { Send(content_, kMiB, kMiB); }, ThrowsMessage<EOSError>(StrEq(c.text)));
+    int64_t written = c.kind == FaultKind::kShortWrite ? kMiB + kMiB / 2 : kMiB;
+    EXPECT_EQ(written, fs_.GetFileSize("T:\\bak\\db.fbk.l2500000.part_0"));
+    faults_.HealAll();
+    for (int64_t offset = 0; offset < 2500000; offset += kMiB) {
+      Send(content_, offset, std::min(kMiB, 2500000 - offset));
+    }
+    EXPECT_TRUE(fs_.ReadFile(kFile) == content_);
+    EXPECT_THAT(Parts(), IsEmpty());
+    fs_.DeleteFile(kFile);
+  }
+}
+
+// A server on 127.0.0.1 that answers VantryService calls with objects made by `creator`.
+class LoopbackServer {
+ public:
+  explicit LoopbackServer(TROClassFactory::Creator creator)
+      : factory_(CreateVantryServiceFactory(std::move(creator))) {
+    server_.SetBindAddress("127.0.0.1");
+    server_.SetPort(0);
+    server_.Dispatchers().Add("ROMessage").SetMessage(&message_);
+    server_.SetActive(true);
+  }
+  ~LoopbackServer() { server_.SetActive(false); }
+  std::string Address() const { return Format("127.0.0.1:%d", server_.GetPort()); }
+
+ private:
+  VantryLibraryRegistration library_;
+  std::unique_ptr<TROClassFactory> factory_;
+  TROBinMessage message_;
+  TROTCPServer server_;
+};
+
+// One ReceiveBackup call as the target saw it.
+struct ReceivedChunk {
+  std::string file_name;
+  int64_t total;
+  int64_t offset;
+  std::string bytes;
+  bool operator==(const ReceivedChunk&) const = default;
+};
+
+class SendBackupTest : public testing::Test {
+ protected:
+  SendBackupTest()
+      : receiver_(std::make_shared<testing::NiceMock<MockVantryService>>()),
+        server_([this] { return receiver_; }) {
+    ON_CALL(*receiver_, ReceiveBackup)
+        .WillByDefault([this](const std::string& file, int64_t total, int64_t offset,
+                              TROBinaryMemoryStream* chunk) {
+          std::lock_guard<std::mutex> lock(mu_);
+          received_.push_back({file, total, offset, chunk->ToString()});
+        });
+  }
+
+  FakeFileSystem fs_;
+  FakeVantryHost host_;
+  FixedClock clock_{45000.5};
+  TVantryService service_{fs_, host_, clock_};
+  std::shared_ptr<testing::NiceMock<MockVantryService>> receiver_;
+  LoopbackServer server_;
+  std::mutex mu_;
+  std::vector<ReceivedChunk> received_;
+};
+
+TEST_F(SendBackupTest, ChunksGoInFileOrderOneCallEach) {
+  struct Case {
+    int64_t size;
+    std::vector<int64_t> lengths;
+  };
+  for (const Case& c : {Case{2500000, {kMiB, kMiB, 402848}}, Case{kMiB, {kMiB}},
+                        Case{kMiB + 1, {kMiB, 1}}, Case{0, {}}}) {
+    std::string content = Content(c.size);
+    fs_.WriteFile("T:\\src.fbk", content);
+    received_.clear();
+    service_.SendBackup("T:\\src.fbk", server_.Address(), "E:\\dst.fbk");
+    std::vector<ReceivedChunk> expected;
+    int64_t offset = 0;
+    for (int64_t length : c.lengths) {
+      expected.push_back({"E:\\dst.fbk", c.size, offset, content.substr(offset, length)});
+      offset += length;
+    }
+    EXPECT_TRUE(received_ == expected) << c.size << ": " << received_.size() << " calls";
+  }
+}
+
+TEST_F(SendBackupTest, MissingSourceReturnsWithoutContactingTheTarget) {
+  Socket unused = Socket::Create();
+  unused.Bind("127.0.0.1", 0);  // bound, never listening: a connect would be refused
+  service_.SendBackup("T:\\none.fbk", Format("127.0.0.1:%d", unused.LocalPort()), "E:\\d.fbk");
+  EXPECT_THAT(received_, IsEmpty());
+}
+
+TEST_F(SendBackupTest, FailuresReachTheCallerUnchanged) {
+  fs_.WriteFile("T:\\src.fbk", Content(10));
+  {
+    // The empty host fails before the source is opened: the exclusive open would fail here.
+    auto held = fs_.OpenFile("T:\\src.fbk", FileAccess::kRead, FileShare::kNone,
+                             FileDisposition::kOpenExisting);
+    EXPECT_THAT([&] { service_.SendBackup("T:\\src.fbk", "", "E:\\d.fbk"); },
+                ThrowsMessage<EROException>(StrEq(".Host must be set.")));
+    EXPECT_THAT(
+        [&] { service_.SendBackup("T:\\src.fbk", server_.Address(), "E:\\d.fbk"); },
+        ThrowsMessage<EFOpenError>(StrEq(Format("Cannot open file \"T:\\src.fbk\". %s", kInUse))));
+  }
+  Socket unused = Socket::Create();
+  unused.Bind("127.0.0.1", 0);
+  EXPECT_THAT(
+      [&] {
+        service_.SendBackup("T:\\src.fbk", Format("127.0.0.1:%d", unused.LocalPort()), "E:\\d");
+      },
+      ThrowsMessage<ESocketError>(StrEq("Socket Error # 10061\r\nConnection refused.")));
+  EXPECT_CALL(*receiver_, ReceiveBackup)
+      .WillOnce(testing::Throw(EAssertionFailed("Backup File 'E:\\d' already exists")));
+  EXPECT_THAT([&] { service_.SendBackup("T:\\src.fbk", server_.Address(), "E:\\d"); },
+              ThrowsMessage<EROUnregisteredServerException>(StrEq(
+                  "An exception was raised on the server: Backup File 'E:\\d' already exists")));
+}
+
+// The whole transfer into a real receiver, with the source read through a failing file system:
+// the read error ends the call and a later send starts again at offset 0.
+TEST(SendBackupIntoReceiverTest, ReadFailureEndsTheTransferAndASecondSendCompletesIt) {
+  FakeFileSystem fs;
+  FaultFileSystem faults(fs);
+  FakeVantryHost host;
+  FixedClock clock(45000.5);
+  TVantryService sender(faults, host, clock);
+  LoopbackServer server([&] { return std::make_shared<TVantryService>(fs, host, clock); });
+  std::string content = Content(3 * kMiB + 7);
+  fs.WriteFile("T:\\src\\db.fbk", content);
+
+  faults.Fail(FaultCall::kFileRead, FaultKind::kIoError, 2, "src");
+  EXPECT_THAT([&] { sender.SendBackup("T:\\src\\db.fbk", server.Address(), "T:\\dst\\db.fbk"); },
+              ThrowsMessage<EOSError>(StrEq(kIoError)));
+  EXPECT_EQ(2 * kMiB, fs.GetFileSize(Format("T:\\dst\\db.fbk.l%d.part_0", content.size())));
+  faults.HealAll();
+  sender.SendBackup("T:\\src\\db.fbk", server.Address(), "T:\\dst\\db.fbk");
+  EXPECT_TRUE(fs.ReadFile("T:\\dst\\db.fbk") == content);
+  EXPECT_TRUE(fs.ReadFile("T:\\src\\db.fbk") == content);
+  EXPECT_THAT(fs.FindFiles("T:\\dst\\*.part_*"), IsEmpty());
+}
+
+// The receiver's disk fills up in the middle of a chunk: the sender's caller gets the
+// receiver's error through the wire, and a later send starts again at offset 0 and completes.
+TEST(SendBackupIntoReceiverTest, FullDiskOnTheReceiverReachesTheSenderAndARestartRecovers) {
+  FakeFileSystem fs;
+  FaultFileSystem receiving(fs);
+  FakeVantryHost host;
+  FixedClock clock(45000.5);
+  TVantryService sender(fs, host, clock);
+  LoopbackServer server([&] { return std::make_shared<TVantryService>(receiving, host, clock); });
+  std::string content = Content(3 * kMiB + 7);
+  fs.WriteFile("T:\\src\\db.fbk", content);
+
+  receiving.Fail(FaultCall::kFileWrite, FaultKind::kShortWrite, 2, "dst");
+  EXPECT_THAT([&] { sender.SendBackup("T:\\src\\db.fbk", server.Address(), "T:\\dst\\db.fbk"); },
+              ThrowsMessage<EROUnregisteredServerException>(
+                  StrEq(std::string("An exception was raised on the server: ") + kDiskFull)));
+  EXPECT_EQ(2 * kMiB + kMiB / 2,
+            fs.GetFileSize(Format("T:\\dst\\db.fbk.l%d.part_0", content.size())));
+  receiving.HealAll();
+  sender.SendBackup("T:\\src\\db.fbk", server.Address(), "T:\\dst\\db.fbk");
+  EXPECT_TRUE(fs.ReadFile("T:\\dst\\db.fbk") == content);
+  EXPECT_THAT(fs.FindFiles("T:\\dst\\*.part_*"), IsEmpty());
+}
+
+}  // namespace
+}  // namespace vantry
