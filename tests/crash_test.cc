@@ -120,5 +120,36 @@ TEST_F(CrashTest, KilledArchiveSavesNeverDamageTheArchive) {
   std::printf("old archive kept in %d runs, new archive complete in %d\n", old_kept, new_complete);
 }
 
+TEST_F(CrashTest, KilledReceptionsLeaveTheFinalFileAbsentOrComplete) {
+  const std::string content = Compressible(6 * 1048576 + 4321);
+  const int64_t total = static_cast<int64_t>(content.size());
+  auto push = [&](IVantryService& s) {
+    for (int64_t offset = 0; offset < total; offset += 1048576) {
+      std::string_view chunk = std::string_view(content).substr(offset, 1048576);
+      TROBinaryMemoryStream data(chunk);
+      s.ReceiveBackup("D:\\in\\db.fbk", total, offset, &data);
+    }
+  };
+  Clock::duration transfer = TimeOf(push);
+  ASSERT_EQ(Read("in/db.fbk"), content);
+  const int kRuns = 20;
+  int absent = 0;
+  for (int run = 0; run < kRuns; ++run) {
+    std::filesystem::remove(HostPath("in/db.fbk"));
+    KillDuring(push, transfer * 12 * run / (10 * kRuns));
+    std::optional<std::string> final_file = Read("in/db.fbk");
+    if (!final_file) {
+      ++absent;
+    } else {
+      EXPECT_TRUE(*final_file == content) << "run " << run << ": partial file under the final name";
+    }
+  }
+  EXPECT_GT(absent, 0);
+  // A push from offset 0 after the last kill resets the part and completes the file.
+  std::filesystem::remove(HostPath("in/db.fbk"));
+  TimeOf(push);
+  EXPECT_EQ(Read("in/db.fbk"), content);
+}
+
 }  // namespace
 }  // namespace vantry::e2e
