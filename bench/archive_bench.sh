@@ -7,6 +7,7 @@
 # Needs build/vantryd and build/bench/vantry-call (targets vantryd, vantry-call); installs zip and
 # pigz when they are missing.
 set -euo pipefail
+. "$(dirname "$0")/lib.sh"
 
 INPUT=${1:?usage: archive_bench.sh INPUT_FILE}
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -44,15 +45,9 @@ status_kb() { awk -v k="$2:" '$1 == k { print $2 }' "/proc/$1/status"; }
 rate() { awk -v s="$SIZE" -v t="$1" 'BEGIN { printf "%.1f", s / 1e6 / t }'; }
 ratio() { awk -v a="$1" -v s="$SIZE" 'BEGIN { printf "%.4f", a / s }'; }
 
-"${RUN[@]}" "$VANTRYD" --home "$WORK/home" --port 0 --verbose 2> "$WORK/vantryd.err" &
-PID=$!
-PORT=
-for _ in $(seq 100); do
-  PORT=$(sed -n '1s/.*; port \([0-9]*\);.*/\1/p' "$WORK/vantryd.err")
-  [ -n "$PORT" ] && break
-  sleep 0.1
-done
-[ -n "$PORT" ] || { echo "vantryd did not start:" >&2; cat "$WORK/vantryd.err" >&2; exit 1; }
+start_vantryd "$VANTRYD" "$WORK/home" "${RUN[@]}"
+PID=$VANTRYD_PID
+PORT=$VANTRYD_PORT
 sleep 0.5
 IDLE_RSS=$(status_kb "$PID" VmRSS)
 LOAD=$(cut -d" " -f1 /proc/loadavg)

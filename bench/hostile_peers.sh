@@ -5,21 +5,18 @@
 #   3. one peer announcing a 2 GiB request and sending nothing: resident size above idle.
 #   bench/hostile_peers.sh [SECONDS_PER_RUN]   (default 10)
 set -euo pipefail
+. "$(dirname "$0")/lib.sh"
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build
 seconds=${1:-10}
 work=$(mktemp -d)
+pid=""
 trap 'kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; rm -rf "$work"' EXIT
 ulimit -n 8192 2>/dev/null || true
 mkdir -p "$work/home"
-"$build/vantryd" --home "$work/home" --port 0 --verbose 2> "$work/err" &
-pid=$!
-for _ in $(seq 100); do
-  port=$(sed -n 's/^vantryd: running; .*; port \([0-9]*\);.*/\1/p' "$work/err" | head -n 1)
-  [ -n "$port" ] && break
-  sleep 0.1
-done
-[ -n "$port" ] || { cat "$work/err"; exit 1; }
+start_vantryd "$build/vantryd" "$work/home"
+pid=$VANTRYD_PID
+port=$VANTRYD_PORT
 rss() { awk '/^VmRSS:/ {print $2}' "/proc/$pid/status"; }
 peak_during() {  # peak VmRSS (KiB) of vantryd while the command runs
   local peak=0 now

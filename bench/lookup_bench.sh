@@ -6,6 +6,7 @@
 #
 # Environment: SECONDS_PER_RUN (5), CLIENTS (16), FILES (10000).
 set -euo pipefail
+. "$(dirname "$0")/lib.sh"
 
 build=$(realpath "${1:-build}")
 seconds=${SECONDS_PER_RUN:-5}
@@ -25,15 +26,9 @@ printf '[Drives]\r\nD=%s\r\n' "$work/data" >"$work/home/Vantry.ini"
 touch "$work/data/small/db00042.fbk" "$work/data/small/db00043.fbk"
 (cd "$work/data/big" && seq -f 'db%05g.fbk' "$files" | xargs touch)
 
-"$build/vantryd" --home "$work/home" --port 0 --verbose 2>"$work/log" &
-pid=$!
-port=""
-for _ in $(seq 100); do
-  port=$(sed -n 's/^vantryd: running; .*; port \([0-9]*\);.*/\1/p' "$work/log" | head -1)
-  [ -n "$port" ] && break
-  sleep 0.1
-done
-[ -n "$port" ] || { echo "vantryd did not start" >&2; cat "$work/log" >&2; exit 1; }
+start_vantryd "$build/vantryd" "$work/home"
+pid=$VANTRYD_PID
+port=$VANTRYD_PORT
 
 rate() {  # rate PATH: calls/s of FileExists(PATH)
   "$build/bench/vantry-call" --write-request "$work/request" FileExists "$1"

@@ -12,6 +12,7 @@
 # Environment: SIZE_MB (1024), ROUNDS (3), BIG_MB (4096, the memory push), DISK_DIR (a directory
 # on the disk; default: beside the build directory).
 set -euo pipefail
+. "$(dirname "$0")/lib.sh"
 
 build=$(realpath "${1:-build}")
 size_mb=${SIZE_MB:-1024}
@@ -43,16 +44,9 @@ start_instance() {
   local name=$1 home=$work_disk/home-$1
   mkdir -p "$home"
   printf '[Drives]\r\nD=%s\r\nE=%s\r\n' "$work_shm" "$work_disk" >"$home/Vantry.ini"
-  "$vantryd" --home "$home" --port 0 --verbose 2>"$home/log" &
-  local pid=$!
-  pids+=("$pid")
-  local port=""
-  for _ in $(seq 100); do
-    port=$(sed -n 's/^vantryd: running; .*; port \([0-9]*\);.*/\1/p' "$home/log" | head -1)
-    [ -n "$port" ] && break
-    sleep 0.1
-  done
-  [ -n "$port" ] || { echo "vantryd $name did not start" >&2; cat "$home/log" >&2; exit 1; }
+  start_vantryd "$vantryd" "$home"
+  pids+=("$VANTRYD_PID")
+  local port=$VANTRYD_PORT pid=$VANTRYD_PID
   printf -v "PORT_$name" %s "$port"
   printf -v "PID_$name" %s "$pid"
 }
