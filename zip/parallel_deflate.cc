@@ -119,7 +119,7 @@ class Pipeline {
       if (block == nullptr) return;  // stopped by a failure
       block->dictionary_size = tail.size();
       block->input.resize(tail.size() + kDeflateBlockSize);
-      std::memcpy(block->input.data(), tail.data(), tail.size());
+      if (!tail.empty()) std::memcpy(block->input.data(), tail.data(), tail.size());
       unsigned char* data = block->input.data() + tail.size();
       block->data_size = source_.Read(data, kDeflateBlockSize);
       block->last = last = block->data_size < static_cast<size_t>(kDeflateBlockSize);
