@@ -4,6 +4,7 @@
 #include <charconv>
 #include <memory>
 
+#include "contract/backup_transfer_format.h"
 #include "platform/exception.h"
 #include "platform/file_helpers.h"
 #include "platform/os_error.h"
@@ -59,10 +60,10 @@ std::unique_ptr<File> OpenPart(FileSystem& file_system, const std::string& path,
 void TVantryService::ReceiveBackup(const std::string& file_name, int64_t total_file_size,
                                    int64_t offset, TROBinaryMemoryStream* data_chunk) {
   if (data_chunk == nullptr) {
-    throw Exception(Format("ReceiveBackup of \"%s\" at offset %d carries no DataChunk",
-                           file_name, offset));
+    throw Exception(
+        Format("ReceiveBackup of \"%s\" at offset %d carries no DataChunk", file_name, offset));
   }
-  const std::string prefix = Format("%s.l%d.part_", file_name, total_file_size);
+  const std::string prefix = BackupPartPrefix(file_name, total_file_size);
   const std::string new_part = Format("%s%d", prefix, offset);
   const std::string directory = ExtractFilePath(file_name);
   // Not checked: a directory that could not be made fails the create below.

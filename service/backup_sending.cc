@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 
+#include "contract/backup_transfer_format.h"
 #include "platform/exception.h"
 #include "platform/os_error.h"
 #include "remoting/message.h"
@@ -17,9 +18,7 @@
 namespace vantry {
 namespace {
 
-constexpr int64_t kChunkSize = 1048576;
-
-// Reads `file` in chunks of kChunkSize on a thread of its own, one chunk ahead of the caller.
+// Reads `file` in chunks of kBackupChunkSize on a thread of its own, one chunk ahead of the caller.
 // The file is touched only by that thread while the reader lives.
 class ChunkReader {
  public:
@@ -64,7 +63,7 @@ class ChunkReader {
         if (stopping_) return;
         free_[index] = false;
       }
-      int64_t n = std::min(kChunkSize, size_ - position);
+      int64_t n = std::min(kBackupChunkSize, size_ - position);
       try {
         TROBinaryMemoryStream& buffer = buffers_[index];
         buffer.SetSize(n);
@@ -87,7 +86,7 @@ class ChunkReader {
   TROBinaryMemoryStream buffers_[2];
   std::mutex mu_;
   std::condition_variable changed_;
-  bool free_[2] = {true, true};    // guarded by mu_: the reader may fill the buffer
+  bool free_[2] = {true, true};     // guarded by mu_: the reader may fill the buffer
   bool ready_[2] = {false, false};  // guarded by mu_: filled, not yet handed out
   int next_ = 0;                    // guarded by mu_: the buffer Next() hands out
   int handed_out_ = -1;             // guarded by mu_: the buffer the caller holds
@@ -102,8 +101,7 @@ std::unique_ptr<File> OpenSource(FileSystem& file_system, const std::string& pat
     return file_system.OpenFile(path, FileAccess::kRead, FileShare::kNone,
                                 FileDisposition::kOpenExisting);
   } catch (const EOSError& e) {
-    throw EFOpenError(
-        Format("Cannot open file \"%s\". %s", path, Win32ErrorText(e.ErrorCode())));
+    throw EFOpenError(Format("Cannot open file \"%s\". %s", path, Win32ErrorText(e.ErrorCode())));
   }
 }
 

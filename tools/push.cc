@@ -9,7 +9,7 @@
 namespace vantry::client {
 
 std::string FirstPartName(const std::string& remote_path, int64_t total_size) {
-  return Format("%s.l%d.part_", remote_path, total_size) + "0";
+  return BackupPartPrefix(remote_path, total_size) + "0";
 }
 
 PushResult PushFile(IVantryService& service, const std::string& local_path,
@@ -26,11 +26,11 @@ PushResult PushFile(IVantryService& service, const std::string& local_path,
     if (done > 0 && done < result.total) result.resumed_at = done;
   }
   file.seekg(result.resumed_at);
-  std::vector<char> buffer(kPushChunkSize);
+  std::vector<char> buffer(kBackupChunkSize);
   int64_t offset = result.resumed_at;
   if (progress) progress(offset, result.total);
   while (offset < result.total) {
-    int64_t n = std::min<int64_t>(kPushChunkSize, result.total - offset);
+    int64_t n = std::min<int64_t>(kBackupChunkSize, result.total - offset);
     if (!file.read(buffer.data(), n)) {
       throw UsageError("reading the local file \"" + local_path + "\" failed");
     }

@@ -11,10 +11,9 @@
 #include <string>
 
 #include "contract/VantryLibrary_Intf.h"
+#include "contract/backup_transfer_format.h"
 
 namespace vantry::client {
-
-inline constexpr int64_t kPushChunkSize = 1048576;
 
 struct PushResult {
   int64_t total = 0;       // the file's size
