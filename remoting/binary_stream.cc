@@ -28,12 +28,14 @@ TROBinaryMemoryStream& TROBinaryMemoryStream::operator=(const TROBinaryMemoryStr
 
 TROBinaryMemoryStream::TROBinaryMemoryStream(TROBinaryMemoryStream&& other) noexcept
     : data_(std::move(other.data_)),
+      start_(std::exchange(other.start_, 0)),
       size_(std::exchange(other.size_, 0)),
       capacity_(std::exchange(other.capacity_, 0)),
       position_(std::exchange(other.position_, 0)) {}
 
 TROBinaryMemoryStream& TROBinaryMemoryStream::operator=(TROBinaryMemoryStream&& other) noexcept {
   data_ = std::move(other.data_);
+  start_ = std::exchange(other.start_, 0);
   size_ = std::exchange(other.size_, 0);
   capacity_ = std::exchange(other.capacity_, 0);
   position_ = std::exchange(other.position_, 0);
@@ -47,8 +49,9 @@ void TROBinaryMemoryStream::SetPosition(int64_t position) {
 void TROBinaryMemoryStream::Reserve(size_t capacity) {
   if (capacity <= capacity_) return;
   auto fresh = std::make_unique_for_overwrite<char[]>(capacity);
-  if (size_ > 0) std::memcpy(fresh.get(), data_.get(), size_);
+  if (size_ > 0) std::memcpy(fresh.get(), Data(), size_);
   data_ = std::move(fresh);
+  start_ = 0;
   capacity_ = capacity;
 }
 
@@ -67,12 +70,12 @@ void TROBinaryMemoryStream::SetSize(int64_t size) {
 
 void TROBinaryMemoryStream::Release() {
   data_.reset();
-  size_ = capacity_ = position_ = 0;
+  start_ = size_ = capacity_ = position_ = 0;
 }
 
 size_t TROBinaryMemoryStream::Read(void* dest, size_t count) {
   size_t n = std::min(count, Remaining());
-  if (n > 0) std::memcpy(dest, data_.get() + position_, n);
+  if (n > 0) std::memcpy(dest, Data() + position_, n);
   position_ += n;
   return n;
 }
@@ -85,8 +88,8 @@ void TROBinaryMemoryStream::Write(const void* src, size_t count) {
   if (count == 0) return;
   size_t end = position_ + count;
   Grow(end);
-  if (position_ > size_) std::memset(data_.get() + size_, 0, position_ - size_);
-  std::memcpy(data_.get() + position_, src, count);
+  if (position_ > size_) std::memset(Data() + size_, 0, position_ - size_);
+  std::memcpy(Data() + position_, src, count);
   position_ = end;
   size_ = std::max(size_, end);
 }
@@ -98,6 +101,16 @@ void TROBinaryMemoryStream::Assign(const TROBinaryMemoryStream& source) {
   }
   Clear();
   Write(source.View());
+}
+
+TROBinaryMemoryStream TROBinaryMemoryStream::TakeRest() {
+  size_t skipped = std::min(position_, size_);
+  TROBinaryMemoryStream rest(std::move(*this));
+  rest.start_ += skipped;
+  rest.size_ -= skipped;
+  rest.capacity_ -= skipped;
+  rest.position_ = 0;
+  return rest;
 }
 
 }  // namespace vantry

@@ -52,21 +52,26 @@ class TROBinaryMemoryStream {
   void Write(std::string_view bytes) { Write(bytes.data(), bytes.size()); }
 
   // Direct access to the content; valid until the next size change.
-  char* Data() { return data_.get(); }
-  const char* Data() const { return data_.get(); }
-  std::string_view View() const { return {data_.get(), size_}; }
+  char* Data() { return data_.get() + start_; }
+  const char* Data() const { return data_.get() + start_; }
+  std::string_view View() const { return {Data(), size_}; }
   // The whole content as a byte string (independent of the position).
   std::string ToString() const { return std::string(View()); }
 
   // Replaces the content by a copy of `source`'s whole content; the position ends at the end.
   void Assign(const TROBinaryMemoryStream& source);
 
+  // Moves the bytes from the position to the end into a new stream (position 0) without copying
+  // them: the new stream takes over this one's allocation, and this one is left empty.
+  TROBinaryMemoryStream TakeRest();
+
  private:
   void Grow(size_t needed);
 
   std::unique_ptr<char[]> data_;
+  size_t start_ = 0;     // where the content begins in data_ (not 0 after TakeRest)
   size_t size_ = 0;
-  size_t capacity_ = 0;
+  size_t capacity_ = 0;  // bytes usable from start_
   size_t position_ = 0;
 };
 

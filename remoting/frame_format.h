@@ -19,7 +19,8 @@ inline constexpr size_t kFrameLengthSize = 4;
 inline constexpr size_t kFramePieceSize = 32768;
 // A reader reserves at most this much for an announced payload before its bytes arrive; the
 // buffer grows as they do, so a peer that announces gigabytes and sends nothing costs nothing.
-inline constexpr size_t kFrameFirstBlock = size_t{1} << 20;
+// A backup chunk (1 MiB) and the message around it fit, so it is never moved to a larger block.
+inline constexpr size_t kFrameFirstBlock = (size_t{1} << 20) + 64 * 1024;
 // Announced payloads above this are refused by closing the connection.
 inline constexpr int64_t kMaxFramePayload = int64_t{1} << 30;
 // Socket buffers of both sides: a whole backup chunk (1 MiB) and its frame fit, so that a chunk

@@ -11,7 +11,10 @@ namespace vantry {
 
 // --- TROMessage ---------------------------------------------------------------------------------
 
-TROMessage::TROMessage() : client_id_(NewGuid()) {}
+TROMessage::TROMessage() : client_id_(NewGuid()) {
+  // The body is the message's own: a large Binary that ends it may take its buffer over.
+  serializer_.SetAdoptTrailingBinary(true);
+}
 
 TROMessage::~TROMessage() = default;
 
@@ -138,12 +141,16 @@ std::shared_ptr<TROMessage> TROBinMessage::Clone() const {
   return clone;
 }
 
-const TROBinaryMemoryStream* TROBinMessage::WriteHeaderAndBody(TROBinaryMemoryStream& dest,
-                                                               uint8_t type_byte,
-                                                               bool body_apart) {
-  if (!Body()) SetBody(std::make_unique<TROBinaryMemoryStream>());
-  TROBinaryMemoryStream& body = *Body();
-  bool compress = UseCompression() && body.Size() >= MinSizeForCompression();
+TROMessageBodyParts TROBinMessage::WriteHeaderAndBody(TROBinaryMemoryStream& dest,
+                                                      uint8_t type_byte, bool body_apart) {
+  if (!BodyApartFromLent()) SetBody(std::make_unique<TROBinaryMemoryStream>());
+  TROBinaryMemoryStream& body = *BodyApartFromLent();
+  TROStreamSerializer& serializer = Serializer();
+  size_t lent = serializer.LentBytes().size();
+  bool compress =
+      UseCompression() && body.Size() + static_cast<int64_t>(lent) >= MinSizeForCompression();
+  // Lent bytes stay apart only when they go to the wire as they are.
+  if (compress || !body_apart) serializer.SettleLent();
 
   char header[kMessageHeaderSize] = {};
   std::memcpy(header, kMessageSignature, kSignatureSize);
@@ -153,14 +160,16 @@ const TROBinaryMemoryStream* TROBinMessage::WriteHeaderAndBody(TROBinaryMemorySt
   std::memcpy(header + kHeaderClientIdOffset, id.data(), id.size());
   dest.Write(header, kMessageHeaderSize);
 
-  body.Rewind();
   if (compress) {
     ZlibCompress(body.View(), dest);
   } else if (!body_apart) {
     dest.Write(body.View());
   }
-  body.SetPosition(body.Size());
-  return compress || !body_apart ? nullptr : &body;
+  if (compress || !body_apart) {
+    body.SetPosition(body.Size());
+    return {};
+  }
+  return {body.View(), serializer.LentBytes()};
 }
 
 void TROBinMessage::WriteToStream(TROBinaryMemoryStream& dest) {
@@ -168,10 +177,10 @@ void TROBinMessage::WriteToStream(TROBinaryMemoryStream& dest) {
   dest.Rewind();
 }
 
-const TROBinaryMemoryStream* TROBinMessage::WriteToStreamParts(TROBinaryMemoryStream& head) {
-  const TROBinaryMemoryStream* body = WriteHeaderAndBody(head, TypeByteOf(kind_), true);
+TROMessageBodyParts TROBinMessage::WriteToStreamParts(TROBinaryMemoryStream& head) {
+  TROMessageBodyParts parts = WriteHeaderAndBody(head, TypeByteOf(kind_), true);
   head.Rewind();
-  return body;
+  return parts;
 }
 
 void TROBinMessage::WriteException(TROBinaryMemoryStream& dest, const Exception& error) {

@@ -45,6 +45,12 @@ class TROMessageEnvelopes {
   bool Contains(std::string_view marker) const { return false; }
 };
 
+// What follows a message's header on the wire when its body goes out uncompressed, in order.
+struct TROMessageBodyParts {
+  std::string_view body;  // the body's own bytes
+  std::string_view lent;  // a Binary's bytes lent to the body (see SetLendBinaries)
+};
+
 class IROMessage {
  public:
   virtual ~IROMessage() = default;
@@ -90,10 +96,10 @@ class IROMessage {
   // Writes the whole message at `dest`'s position; `dest` ends rewound to 0.
   virtual void WriteToStream(TROBinaryMemoryStream& dest) = 0;
   // As WriteToStream, without copying a body that goes out uncompressed: `head` receives the
-  // bytes before the body, and the body (owned by the message, valid until its next change) is
-  // returned to be sent right after them. When the body is compressed `head` holds the whole
-  // message and nullptr is returned.
-  virtual const TROBinaryMemoryStream* WriteToStreamParts(TROBinaryMemoryStream& head) = 0;
+  // bytes before the body, and the body's parts (valid until the message changes) are returned
+  // to be sent right after them. When the body is compressed `head` holds the whole message and
+  // both parts are empty.
+  virtual TROMessageBodyParts WriteToStreamParts(TROBinaryMemoryStream& head) = 0;
   // Reads a whole message from `source` (from offset 0), keeping a copy of what it needs. An
   // error message is raised as the exception it carries.
   virtual void ReadFromStream(TROBinaryMemoryStream& source) = 0;
@@ -200,13 +206,25 @@ class TROMessage : public IROMessage {
   ParameterHook on_write_parameter;
   ParameterHook on_read_parameter;
 
-  // The current body (nullptr after FreeStream or before the first message) and its serializer.
-  TROBinaryMemoryStream* Body() { return body_.get(); }
+  // Large Binary values written from now on are sent from the caller's buffer instead of being
+  // copied into the body: the caller keeps them unchanged until the message is sent. Off by
+  // default; a proxy turns it on for the length of a call. Compression, or any access to the
+  // body, copies them in first.
+  void SetLendBinaries(bool on) { serializer_.SetLendBinaries(on); }
+
+  // The current body (nullptr after FreeStream or before the first message), lent bytes copied
+  // in, and its serializer.
+  TROBinaryMemoryStream* Body() {
+    serializer_.SettleLent();
+    return body_.get();
+  }
   TROStreamSerializer& Serializer() { return serializer_; }
 
  protected:
   // Replaces the body by `body` (may be empty) and attaches the serializer to it.
   void SetBody(std::unique_ptr<TROBinaryMemoryStream> body);
+  // The body as it stands, bytes lent to it still apart (see SetLendBinaries).
+  TROBinaryMemoryStream* BodyApartFromLent() { return body_.get(); }
   // Hands the body out, leaving the message without one.
   std::unique_ptr<TROBinaryMemoryStream> TakeBody();
   // Copies settings, envelopes and hooks into `clone`.
@@ -235,7 +253,7 @@ class TROBinMessage : public TROMessage {
   std::shared_ptr<TROMessage> Clone() const override;
 
   void WriteToStream(TROBinaryMemoryStream& dest) override;
-  const TROBinaryMemoryStream* WriteToStreamParts(TROBinaryMemoryStream& head) override;
+  TROMessageBodyParts WriteToStreamParts(TROBinaryMemoryStream& head) override;
   void ReadFromStream(TROBinaryMemoryStream& source) override;
   bool ReadFromStream(std::unique_ptr<TROBinaryMemoryStream>& source) override;
   void WriteException(TROBinaryMemoryStream& dest, const Exception& error) override;
@@ -253,9 +271,9 @@ class TROBinMessage : public TROMessage {
   // Acts on the type byte of a message whose body is in place (positioned after the header).
   void ReadBody(uint8_t type_byte);
   // Header and (maybe compressed) body at `dest`'s position; with `body_apart` an uncompressed
-  // body is left out and returned instead (else nullptr).
-  const TROBinaryMemoryStream* WriteHeaderAndBody(TROBinaryMemoryStream& dest, uint8_t type_byte,
-                                                  bool body_apart = false);
+  // body is left out and its parts returned instead (else both are empty).
+  TROMessageBodyParts WriteHeaderAndBody(TROBinaryMemoryStream& dest, uint8_t type_byte,
+                                         bool body_apart = false);
 };
 
 }  // namespace vantry

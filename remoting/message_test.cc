@@ -345,5 +345,120 @@ TEST_F(MessageTest, FreeStreamReleasesTheBody) {
       ThrowsMessage<EROException>(StrEq("Error reading parameter Value: Stream read error")));
 }
 
+// Large Binary values travel without a copy: lent from the caller's buffer when written, and
+// taking the body's buffer over when they end it. The bytes must be those of a plain copy.
+class LargeBinaryTest : public MessageTest {
+ protected:
+  static constexpr size_t kLarge = TROStreamSerializer::kMinMovedBinarySize;
+
+  // The whole message as sent in parts (head, body, lent) and as written in one piece.
+  std::pair<std::string, std::string> BothWays() {
+    TROBinaryMemoryStream head;
+    TROMessageBodyParts parts = message_.WriteToStreamParts(head);
+    std::string sent = head.ToString() + std::string(parts.body) + std::string(parts.lent);
+    return {sent, Written()};
+  }
+
+  std::unique_ptr<TROBinaryMemoryStream> chunk_ =
+      std::make_unique<TROBinaryMemoryStream>(std::string(kLarge + 5, 'c'));
+};
+
+TEST_F(LargeBinaryTest, LentBytesGoOutAsTheirOwnPartInTheirPlace) {
+  std::string plain;
+  for (bool lend : {false, true}) {
+    message_.SetUseCompression(false);
+    message_.SetLendBinaries(lend);
+    message_.Initialize(nullptr, "I", "M", TMessageKind::kRequest);
+    message_.Write("Name", std::string("n"));
+    message_.Write("Data", chunk_);
+    TROBinaryMemoryStream head;
+    TROMessageBodyParts parts = message_.WriteToStreamParts(head);
+    if (lend) {
+      EXPECT_EQ(parts.lent.data(), chunk_->Data());  // sent from the caller's buffer
+      EXPECT_EQ(parts.lent.size(), chunk_->View().size());
+    } else {
+      EXPECT_TRUE(parts.lent.empty());
+      plain = head.ToString() + std::string(parts.body);
+    }
+    EXPECT_EQ(head.ToString() + std::string(parts.body) + std::string(parts.lent), plain);
+  }
+}
+
+TEST_F(LargeBinaryTest, LentBytesAreSettledBeforeAnythingElseTouchesTheBody) {
+  auto write = [&](bool lend, bool compress, bool more) {
+    message_.SetUseCompression(compress);
+    message_.SetLendBinaries(lend);
+    message_.Initialize(nullptr, "I", "M", TMessageKind::kRequest);
+    message_.Write("Data", chunk_);
+    if (more) message_.Write("After", int32_t{9});  // after the lent bytes, not before them
+  };
+  for (bool compress : {false, true}) {
+    for (bool more : {false, true}) {
+      write(false, compress, more);
+      std::string plain = Written();
+      write(true, compress, more);
+      auto [sent, joined] = BothWays();
+      EXPECT_EQ(sent, plain) << compress << more;
+      EXPECT_EQ(joined, plain) << compress << more;
+    }
+  }
+  // Whoever looks at the body sees the lent bytes in it.
+  write(true, false, false);
+  EXPECT_EQ(message_.Body()->Size(), int64_t(4 + 1 + 4 + 1 + 1 + 4 + chunk_->View().size()));
+  TROBinaryMemoryStream parts_head;
+  EXPECT_TRUE(message_.WriteToStreamParts(parts_head).lent.empty());
+  // A message started anew forgets bytes lent to the one before.
+  write(true, false, false);
+  message_.Initialize(nullptr, "I", "M", TMessageKind::kRequest);
+  TROBinaryMemoryStream head;
+  EXPECT_TRUE(message_.WriteToStreamParts(head).lent.empty());
+}
+
+TEST_F(LargeBinaryTest, TrailingBinaryTakesTheBodyBufferOver) {
+  for (bool last : {true, false}) {
+    message_.SetUseCompression(false);
+    message_.Initialize(nullptr, "I", "M", TMessageKind::kRequest);
+    message_.Write("Data", chunk_);
+    if (!last) message_.Write("After", int32_t{9});
+    auto source = std::make_unique<TROBinaryMemoryStream>(Written());
+    const char* begin = source->Data();
+    const char* end = begin + source->Size();
+    reader_.ReadFromStream(source);
+    std::unique_ptr<TROBinaryMemoryStream> data;
+    reader_.Read("Data", data);
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(data->ToString(), chunk_->ToString());
+    EXPECT_EQ(data->Position(), 0);
+    bool in_place = data->Data() >= begin && data->Data() < end;
+    EXPECT_EQ(in_place, last);
+    if (!last) {
+      int32_t after = 0;
+      reader_.Read("After", after);
+      EXPECT_EQ(after, 9);
+    }
+    data->SetPosition(data->Size());
+    data->Write("more", 4);  // the adopted buffer is the Binary's own to grow
+    EXPECT_EQ(data->ToString(), chunk_->ToString() + "more");
+  }
+}
+
+TEST(BinaryStreamTest, TakeRestMovesTheBytesAfterThePosition) {
+  TROBinaryMemoryStream whole(std::string_view("headerpayload"));
+  whole.SetPosition(6);
+  const char* payload = whole.Data() + 6;
+  TROBinaryMemoryStream rest = whole.TakeRest();
+  EXPECT_EQ(rest.ToString(), "payload");
+  EXPECT_EQ(rest.Data(), payload);
+  EXPECT_EQ(rest.Position(), 0);
+  EXPECT_EQ(whole.Size(), 0);
+  rest.SetPosition(rest.Size());
+  rest.Write(std::string(1000, 'x'));  // grows into a new block, content kept
+  EXPECT_EQ(rest.ToString().substr(0, 8), "payloadx");
+  TROBinaryMemoryStream moved(std::move(rest));
+  EXPECT_EQ(moved.Size(), 1007);
+  whole.SetPosition(50);  // beyond the end: nothing to take
+  EXPECT_EQ(whole.TakeRest().Size(), 0);
+}
+
 }  // namespace
 }  // namespace vantry

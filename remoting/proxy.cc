@@ -50,13 +50,17 @@ void TROProxy::Call(std::string_view library_name, std::string_view operation,
                     const std::function<void(IROMessage&)>& read_out) {
   std::shared_ptr<TROMessage> clone = clone_message_ ? message_.Clone() : nullptr;
   TROMessage& message = clone ? *clone : message_;
+  // The In values stay alive and unchanged until Dispatch returns: large ones need no copy.
+  message.SetLendBinaries(true);
   try {
     message.InitializeRequestMessage(&channel_, library_name, InterfaceName(), operation);
     if (write_in) write_in(message);
     message.Finalize();
     channel_.Dispatch(message);
+    message.SetLendBinaries(false);
     if (read_out) read_out(message);
   } catch (...) {
+    message.SetLendBinaries(false);
     message.UnsetAttributes(&channel_);
     message.FreeStream();
     throw;

@@ -333,9 +333,19 @@ void TROStreamSerializer::WriteBinary(std::string_view name, TROBinaryMemoryStre
   if (value == nullptr) return;
   uint32_t size = static_cast<uint32_t>(value->Size());
   stream().Write(&size, 4);
-  // The whole buffer travels whatever its position; one block copy.
-  stream().Write(value->Data(), size);
+  // The whole buffer travels whatever its position; one block copy, or none when lent.
+  if (lend_binaries_ && size >= kMinMovedBinarySize) {
+    lent_ = std::string_view(value->Data(), size);
+  } else {
+    stream().Write(value->Data(), size);
+  }
   value->SetPosition(value->Size());
+}
+
+void TROStreamSerializer::SettleLent() {
+  if (lent_.empty()) return;
+  std::string_view lent = std::exchange(lent_, {});
+  stream_->Write(lent);
 }
 
 std::unique_ptr<TROBinaryMemoryStream> TROStreamSerializer::ReadBinary(std::string_view name,
@@ -348,6 +358,9 @@ std::unique_ptr<TROBinaryMemoryStream> TROStreamSerializer::ReadBinary(std::stri
   }
   // Refused before allocating: the bytes announced must be there.
   if (size > stream().Remaining()) RaiseStreamReadError();
+  if (adopt_trailing_binary_ && size >= kMinMovedBinarySize && size == stream().Remaining()) {
+    return std::make_unique<TROBinaryMemoryStream>(stream().TakeRest());
+  }
   auto binary = std::make_unique<TROBinaryMemoryStream>();
   binary->SetSize(size);
   stream().ReadBuffer(binary->Data(), size);

@@ -34,8 +34,33 @@ class TROStreamSerializer {
   // `stream` is not owned and must outlive its use by this serializer.
   explicit TROStreamSerializer(TROBinaryMemoryStream* stream) : stream_(stream) {}
 
-  void SetStream(TROBinaryMemoryStream* stream) { stream_ = stream; }
-  TROBinaryMemoryStream* Stream() const { return stream_; }
+  // Attaching a stream drops bytes lent to the one before (see SetLendBinaries).
+  void SetStream(TROBinaryMemoryStream* stream) {
+    stream_ = stream;
+    lent_ = {};
+  }
+  // The stream with every lent byte in place.
+  TROBinaryMemoryStream* Stream() {
+    SettleLent();
+    return stream_;
+  }
+
+  // Large Binary values (kMinMovedBinarySize and up) without a copy, for a message body that
+  // goes to the wire as it is:
+  // - Lending, when writing: the value's bytes are not copied behind their length but lent from
+  //   the caller's buffer, which must stay unchanged until the stream is sent or detached.
+  //   They are copied in (settled) before anything else touches the stream; a sender takes them
+  //   with LentBytes() as the part that follows the stream's content.
+  // - Adopting, when reading: a value that ends the stream takes over the stream's allocation
+  //   instead of being copied out; the stream is left empty (nothing followed the value).
+  // Both off by default; meant for a stream the caller owns wholly (a message body).
+  void SetLendBinaries(bool on) { lend_binaries_ = on; }
+  void SetAdoptTrailingBinary(bool on) { adopt_trailing_binary_ = on; }
+  // Bytes lent after the stream's end, or an empty view.
+  std::string_view LentBytes() const { return lent_; }
+  // Copies lent bytes into the stream at its position.
+  void SettleLent();
+  static constexpr size_t kMinMovedBinarySize = 64 * 1024;
 
   // Generic entries: write the variable at `value` / read into the variable at `value`, whose
   // C++ type is the one `type` describes (see TypeInfoOf). Throw EROUnknownType
@@ -125,7 +150,10 @@ class TROStreamSerializer {
   void ReadException(std::string_view name, EROException* value, int index = -1);
 
  private:
-  TROBinaryMemoryStream& stream() { return *stream_; }
+  TROBinaryMemoryStream& stream() {
+    if (!lent_.empty()) SettleLent();
+    return *stream_;
+  }
   void WriteFields(const std::vector<FieldInfo>& fields, void* object);
   void ReadFields(const std::vector<FieldInfo>& fields, void* object);
   void WriteClass(std::string_view name, const TypeInfo& type, const void* value, int index);
@@ -141,6 +169,9 @@ class TROStreamSerializer {
   void ReadVariantArray(uint16_t type, Variant& value);
 
   TROBinaryMemoryStream* stream_ = nullptr;  // not owned
+  bool lend_binaries_ = false;
+  bool adopt_trailing_binary_ = false;
+  std::string_view lent_;  // a Binary's bytes that belong after the stream's end
 };
 
 // Raw little-endian helpers on a stream (EReadError "Stream read error" on short reads).

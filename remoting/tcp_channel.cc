@@ -58,9 +58,9 @@ void TROTCPChannel::Dispatch(IROMessage& message) {
   // The body goes to the socket from where the message holds it: a backup chunk of a megabyte
   // is not copied once more behind the header.
   TROBinaryMemoryStream head;
-  const TROBinaryMemoryStream* body = message.WriteToStreamParts(head);
+  TROMessageBodyParts body = message.WriteToStreamParts(head);
   auto response = std::make_unique<TROBinaryMemoryStream>();
-  DispatchParts(head.View(), body != nullptr ? body->View() : std::string_view(), *response);
+  DispatchParts({head.View(), body.body, body.lent}, *response);
   // The message takes charge of the response buffer when it reads it successfully.
   message.ReadFromStream(response);
 }
@@ -68,10 +68,10 @@ void TROTCPChannel::Dispatch(IROMessage& message) {
 void TROTCPChannel::DispatchStreams(TROBinaryMemoryStream& request,
                                     TROBinaryMemoryStream& response) {
   request.Rewind();
-  DispatchParts(request.View(), {}, response);
+  DispatchParts({request.View()}, response);
 }
 
-void TROTCPChannel::DispatchParts(std::string_view head, std::string_view tail,
+void TROTCPChannel::DispatchParts(std::initializer_list<std::string_view> parts,
                                   TROBinaryMemoryStream& response) {
   std::atomic<bool>* busy = nullptr;
   if (!thread_safe_) {
@@ -80,7 +80,7 @@ void TROTCPChannel::DispatchParts(std::string_view head, std::string_view tail,
   }
   BusyGuard guard(busy);
   try {
-    Exchange(head, tail, response);
+    Exchange(parts, response);
   } catch (...) {
     connection_.reset();
     throw;
@@ -89,23 +89,35 @@ void TROTCPChannel::DispatchParts(std::string_view head, std::string_view tail,
   response.Rewind();
 }
 
-void TROTCPChannel::Exchange(std::string_view head, std::string_view tail,
+void TROTCPChannel::Exchange(std::initializer_list<std::string_view> parts,
                              TROBinaryMemoryStream& response) {
-  if (!connection_ || !connection_->Connected()) Connect();
-  connection_->WriteFrame(head, tail);
+  if (!connection_ || !connection_->Connected()) {
+    std::unique_ptr<TROTCPConnection> spare = std::move(next_connection_);
+    connection_ = spare && spare->Quiet() ? std::move(spare) : Connect();
+  }
+  connection_->WriteFrame(parts);
+  if (connect_ahead_ && !keep_alive_) PrepareNextConnection();
   connection_->ReadFrame(response);
 }
 
-void TROTCPChannel::Connect() {
+void TROTCPChannel::PrepareNextConnection() {
+  try {
+    next_connection_ = Connect();
+  } catch (const std::exception&) {
+    // The next call connects again and reports what fails then.
+    next_connection_.reset();
+  }
+}
+
+std::unique_ptr<TROTCPConnection> TROTCPChannel::Connect() {
   std::string address;
   int port = 0;
   ResolveTarget(host_, port_, &address, &port);
-  connection_.reset();
   auto connection = TROTCPConnection::Connect(address, port);
   // A peer that dies mid-call is noticed in minutes instead of never.
   connection->SetKeepAlive();
   if (disable_nagle_) connection->SetNoDelay();
-  connection_ = std::move(connection);
+  return connection;
 }
 
 }  // namespace vantry

@@ -6,6 +6,12 @@
 // Host is a dotted IPv4 address, a host name (its first IPv4 address is used) or "localhost" in
 // any letter case (127.0.0.1, no lookup); "host:port" overrides Port for that host.
 //
+// With ConnectAhead (and without KeepAlive) the connection for the next call is opened while the
+// current call waits for its response, so that a caller making calls back to back does not wait
+// for a connect and the peer's accept each time; calls stay one at a time. A spare connection
+// that the peer closed meanwhile is dropped for a fresh one; a failed connect ahead is left for
+// the next call to report.
+//
 // Thread safety: one call at a time. A second call while one runs fails at once with
 // EROChannelBusy "Channel is busy. Try again later." (unless ThreadSafe is set, when the caller
 // promises not to overlap calls); the running call goes on undisturbed.
@@ -64,13 +70,16 @@ class TROTCPChannel : public IROTransportChannel {
   void SetDisableNagle(bool on) { disable_nagle_ = on; }
   bool ThreadSafe() const { return thread_safe_; }
   void SetThreadSafe(bool on) { thread_safe_ = on; }
+  bool ConnectAhead() const { return connect_ahead_; }
+  void SetConnectAhead(bool on) { connect_ahead_ = on; }
 
  private:
-  // DispatchStreams for a request made of `head` followed by `tail`.
-  void DispatchParts(std::string_view head, std::string_view tail,
+  // DispatchStreams for a request made of `parts`, one after the other.
+  void DispatchParts(std::initializer_list<std::string_view> parts,
                      TROBinaryMemoryStream& response);
-  void Exchange(std::string_view head, std::string_view tail, TROBinaryMemoryStream& response);
-  void Connect();
+  void Exchange(std::initializer_list<std::string_view> parts, TROBinaryMemoryStream& response);
+  std::unique_ptr<TROTCPConnection> Connect();
+  void PrepareNextConnection();
 
   std::string name_;
   std::string host_ = "127.0.0.1";
@@ -78,8 +87,10 @@ class TROTCPChannel : public IROTransportChannel {
   bool keep_alive_ = false;
   bool disable_nagle_ = false;
   bool thread_safe_ = false;
+  bool connect_ahead_ = false;
   std::atomic<bool> busy_{false};
   std::unique_ptr<TROTCPConnection> connection_;
+  std::unique_ptr<TROTCPConnection> next_connection_;  // opened ahead, unused yet
 };
 
 // Splits "host:port" (port 1 to 65535) or takes `host` with `default_port`, and resolves the

@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <thread>
 
 #include "remoting/loopback_test_util.h"
@@ -129,6 +131,40 @@ TEST_F(TCPChannelTest, SecondCallWhileBusyFailsAtOnce) {
   EXPECT_THAT(first, HasSubstr("BlockResponse"));
   EXPECT_EQ("PROBEDOK", Call(channel_, "PROBE"));
   TTestService_Invoker::gate = nullptr;
+}
+
+TEST_F(TCPChannelTest, ConnectAheadOpensTheNextConnectionDuringTheCall) {
+  channel_.SetConnectAhead(true);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ("PROBEDOK", Call(channel_, "PROBE"));
+  // A connection per call, and the spare for a fourth that the server has accepted meanwhile.
+  for (int i = 0; i < 500 && connections_ < 4; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(4, connections_);
+}
+
+TEST_F(TCPChannelTest, ConnectAheadReplacesASpareThePeerClosed) {
+  std::promise<void> spare_closed;
+  loopback_.server().on_connect = [&](TROTCPConnection& connection) {
+    if (++connections_ == 2) {
+      connection.Close();
+      spare_closed.set_value();
+    }
+  };
+  channel_.SetConnectAhead(true);
+  EXPECT_EQ("PROBEDOK", Call(channel_, "PROBE"));
+  ASSERT_EQ(std::future_status::ready,
+            spare_closed.get_future().wait_for(std::chrono::seconds(10)));
+  EXPECT_EQ("PROBEDOK", Call(channel_, "PROBE"));
+  EXPECT_GE(connections_, 3);
+}
+
+TEST_F(TCPChannelTest, ConnectAheadLeavesAFailedConnectToTheNextCall) {
+  channel_.SetConnectAhead(true);
+  EXPECT_EQ("PROBEDOK", Call(channel_, "PROBE"));
+  loopback_.server().SetActive(false);  // the spare goes with the server; a connect now fails
+  EXPECT_THAT([&] { Call(channel_, "PROBE"); },
+              ThrowsMessage<ESocketError>(StrEq("Socket Error # 10061\r\nConnection refused.")));
 }
 
 class ProxyTest : public TCPChannelTest {

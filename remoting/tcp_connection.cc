@@ -41,6 +41,11 @@ bool TROTCPConnection::Connected() const {
   return socket_.IsOpen();
 }
 
+bool TROTCPConnection::Quiet() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return socket_.IsOpen() && !socket_.WaitReadable(0);
+}
+
 void TROTCPConnection::SetNoDelay() { socket_.SetNoDelay(true); }
 
 void TROTCPConnection::SetKeepAlive() { socket_.SetKeepAlive(true); }
@@ -111,11 +116,12 @@ void TROTCPConnection::ReceivePayload(TROBinaryMemoryStream& dest, size_t start,
 
 void TROTCPConnection::WriteFrame(TROBinaryMemoryStream& source) {
   source.Rewind();
-  WriteFrame(source.View(), {});
+  WriteFrame({source.View()});
 }
 
-void TROTCPConnection::WriteFrame(std::string_view head, std::string_view tail) {
-  size_t size = head.size() + tail.size();
+void TROTCPConnection::WriteFrame(std::initializer_list<std::string_view> parts) {
+  size_t size = 0;
+  for (std::string_view part : parts) size += part.size();
   unsigned char length_bytes[kFrameLengthSize];
   EncodeLength(static_cast<uint32_t>(size), length_bytes);
   // The length goes out as a send of its own; `more` lets the platform put it into the same
@@ -123,8 +129,10 @@ void TROTCPConnection::WriteFrame(std::string_view head, std::string_view tail) 
   SendAll(reinterpret_cast<const char*>(length_bytes), kFrameLengthSize, size > 0);
   // Each part in one send: the socket buffer holds a whole chunk, and every send is a system
   // call and a wake-up of the reader.
-  if (!head.empty()) SendAll(head.data(), head.size(), !tail.empty());
-  if (!tail.empty()) SendAll(tail.data(), tail.size(), false);
+  for (std::string_view part : parts) {
+    size -= part.size();
+    if (!part.empty()) SendAll(part.data(), part.size(), size > 0);
+  }
 }
 
 void TROTCPConnection::SendAll(const char* data, size_t count, bool more) {

@@ -6,6 +6,7 @@
 // thread, to wake an owner blocked in ReadFrame(); Close() may race with Abort() safely.
 #pragma once
 
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -33,6 +34,8 @@ class TROTCPConnection {
   // made, so it stays readable after a close).
   const std::string& PeerAddress() const { return peer_address_; }
   bool Connected() const;
+  // Open, and nothing has come from the peer: neither bytes nor a close. Does not wait.
+  bool Quiet() const;
 
   // Reads one frame and writes its payload into `dest` at its position, leaving the position
   // after the payload; a negative length gives an empty payload. Bytes that arrive beyond the
@@ -44,8 +47,8 @@ class TROTCPConnection {
   // left at 0. On failure the connection is closed and ESocketError or EConnClosedGracefully is
   // raised.
   void WriteFrame(TROBinaryMemoryStream& source);
-  // Writes `head` followed by `tail` as one frame, without joining them first.
-  void WriteFrame(std::string_view head, std::string_view tail);
+  // Writes `parts` one after the other as one frame, without joining them first.
+  void WriteFrame(std::initializer_list<std::string_view> parts);
 
   void SetNoDelay();
   void SetKeepAlive();
