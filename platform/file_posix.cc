@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <utility>
 
+#include "platform/background_flush.h"
 #include "platform/os_error.h"
 
 namespace vantry {
@@ -82,6 +83,7 @@ void PosixFile::Write(const void* buffer, int64_t count) {
     if (n < 0) RaiseErrno(errno);
     if (n == 0) RaiseOSError(kErrorDiskFull);
     done += n;
+    written_ += n;
   }
 }
 
@@ -114,11 +116,18 @@ void PosixFile::Flush() {
   CheckOpen();
   if (access_ == FileAccess::kNone) return;
   if (::fsync(fd_) != 0) RaiseErrno(errno);
+  // A background flush that failed took the error the kernel had kept for this flush.
+  if (int error = TakeBackgroundFlushError(fd_); error != 0) RaiseErrno(error);
 }
 
 void PosixFile::StartWriteBack() {
-  if (fd_ >= 0 && (static_cast<int>(access_) & 2) != 0) {
-    ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+  if (fd_ < 0 || (static_cast<int>(access_) & 2) == 0) return;
+  ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+  // Once per kBackgroundFlushSpan of the file, however many objects wrote it: a write that
+  // crossed a multiple of it asks for a flush of all written so far.
+  off_t end = ::lseek(fd_, 0, SEEK_CUR);
+  if (end > 0 && end / kBackgroundFlushSpan != (end - written_) / kBackgroundFlushSpan) {
+    FlushInBackground(fd_);
   }
 }
 

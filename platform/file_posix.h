@@ -35,9 +35,15 @@ class PosixFile : public File {
  private:
   void CheckOpen() const;
 
+  // StartWriteBack also has the disk flush the file on the way, once per this many bytes: a
+  // flush of a few megabytes is short, and one runs at a time per file, so the flushes follow
+  // the writer closely without stalling it (measured on a virtual disk: 8 to 32 MiB alike).
+  static constexpr int64_t kBackgroundFlushSpan = int64_t{16} << 20;
+
   int fd_;
   FileAccess access_;
   ShareLease lease_;
+  int64_t written_ = 0;  // bytes written through this object
 };
 
 // Opens `host_path` as FileSystem::OpenFile describes. Throws EOSError.

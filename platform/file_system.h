@@ -73,7 +73,8 @@ class File {
   // Writes the file's data through to the disk.
   virtual void Flush() = 0;
   // Starts writing the data written so far to the disk without waiting for it, so that a later
-  // Flush() finds little left to do. Never fails: whatever goes wrong shows in Flush().
+  // Flush() finds little left to do; a long sequential write is also flushed on the way, in the
+  // background. Never fails: whatever goes wrong shows in Flush().
   virtual void StartWriteBack() {}
   // Closes the file; later calls fail with 6. Closing twice is harmless.
   virtual void Close() = 0;

@@ -269,6 +269,27 @@ TEST_F(FileSystemTest, FileHandleReadsWritesAndSeeks) {
   EXPECT_THAT([&] { reader->Write("x", 1); }, ThrowsMessage<EOSError>(StrEq(kAccessDenied)));
 }
 
+// A long write, chunk by chunk through exclusive opens as a backup reception makes it: the
+// flushes started on the way hold none of the writer's share locks, so each next exclusive open
+// succeeds, and the content is complete after the final flush.
+TEST_F(FileSystemTest, WriteBackOnTheWayKeepsNoShareLocks) {
+  const std::string chunk(1 << 20, 'w');
+  for (int i = 0; i < 40; ++i) {
+    auto file = fs_.OpenFile("T:\\long.bin", FileAccess::kReadWrite, FileShare::kNone,
+                             i == 0 ? FileDisposition::kCreateAlways
+                                    : FileDisposition::kOpenExisting);
+    file->Seek(0, SeekOrigin::kEnd);
+    file->Write(chunk.data(), static_cast<int64_t>(chunk.size()));
+    if (i < 39) {
+      file->StartWriteBack();
+    } else {
+      file->Flush();
+    }
+    file->Close();
+  }
+  EXPECT_EQ(fs_.GetFileSize("T:\\long.bin"), 40 << 20);
+}
+
 TEST_F(FileSystemTest, WritingToAFullDiskIsError112) {
   if (::access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
   auto file = fs_.OpenFile("Z:\\dev\\full", FileAccess::kWrite, FileShare::kReadWrite,
