@@ -10,7 +10,7 @@
 #          flushes the complete part before its rename (durable push);
 #   tmpfs, target directory holding 10,000 other backups, against the empty directory.
 # Environment: SIZE_MB (1024), ROUNDS (3), BIG_MB (4096, the memory push), DISK_DIR (a directory
-# on the disk; default: beside the build directory).
+# on the disk; default: beside the build directory), SETS (which figures: "tmpfs disk many memory").
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 
@@ -18,6 +18,7 @@ build=$(realpath "${1:-build}")
 size_mb=${SIZE_MB:-1024}
 rounds=${ROUNDS:-3}
 big_mb=${BIG_MB:-4096}
+sets=" ${SETS:-tmpfs disk many memory} "
 disk_base=${DISK_DIR:-$build/bench-disk}
 vantryd=$build/vantryd
 call=$build/bench/vantry-call
@@ -55,9 +56,16 @@ now() { date +%s.%N; }
 mbps() { awk -v mb="$1" -v s="$2" 'BEGIN { printf "%.0f", mb / s }'; }
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
+# settle FILE: removes the copy of the run before and waits until the disk has done with it (the
+# freed blocks are discarded at the next journal commit), so that no run pays for another's.
+settle() {
+  rm -f "$1"
+  sync
+}
+
 # push_vantry SRC_DRIVE_PATH DST_DRIVE_PATH DST_HOST_PATH: seconds for one SendBackup.
 push_vantry() {
-  rm -f "$3"
+  settle "$3"
   local start end
   start=$(now)
   "$call" --port "$PORT_sender" SendBackup "$1" "127.0.0.1:$PORT_receiver" "$2"
@@ -67,7 +75,7 @@ push_vantry() {
 
 # push_socat SRC_HOST DST_HOST SYNC: seconds for one socat stream (and an fsync when SYNC=1).
 push_socat() {
-  rm -f "$2"
+  settle "$2"
   local port start end
   port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
   socat -u -b 1048576 "TCP-LISTEN:$port,bind=127.0.0.1,reuseaddr" "OPEN:$2,creat,trunc" &
@@ -91,7 +99,6 @@ round_set() {
   push_vantry "$src_drive" "$dst_drive" "$dst_host" >/dev/null
   push_socat "$src_host" "$dst_host" "$sync" >/dev/null
   for r in $(seq "$rounds"); do
-    sync  # no write-back of earlier rounds runs behind this one
     for tool in $([ $((r % 2)) = 1 ] && echo vantry socat || echo socat vantry); do
       if [ "$tool" = vantry ]; then
         v+=("$(push_vantry "$src_drive" "$dst_drive" "$dst_host")")
@@ -118,18 +125,26 @@ mkdir -p "$work_shm/a" "$work_shm/b" "$work_disk/a" "$work_disk/b"
 head -c "$((size_mb * 1048576))" /dev/urandom >"$work_shm/a/src.bin"
 cp "$work_shm/a/src.bin" "$work_disk/a/src.bin"
 
-round_set "tmpfs (protocol cost)" "$work_shm/a" 'D:\a' "$work_shm/b" 'D:\b' 0
-empty_median=$VANTRY_MEDIAN
-round_set "disk (durable push)" "$work_disk/a" 'E:\a' "$work_disk/b" 'E:\b' 1
+wants() { [[ $sets == *" $1 "* ]]; }
 
-# The same push into a directory that holds 10,000 other backups.
-mkdir -p "$work_shm/c"
-(cd "$work_shm/c" && seq -f 'other%05g.fbk' 10000 | xargs touch)
-round_set "tmpfs, 10,000 files beside" "$work_shm/a" 'D:\a' "$work_shm/c" 'D:\c' 0
-printf '%-28s push into 10,000-file directory / into empty one: %.2f\n' "" \
-  "$(awk -v a="$empty_median" -v b="$VANTRY_MEDIAN" 'BEGIN { print a / b }')"
+if wants tmpfs || wants many; then
+  round_set "tmpfs (protocol cost)" "$work_shm/a" 'D:\a' "$work_shm/b" 'D:\b' 0
+  empty_median=$VANTRY_MEDIAN
+fi
+if wants disk; then
+  round_set "disk (durable push)" "$work_disk/a" 'E:\a' "$work_disk/b" 'E:\b' 1
+fi
+if wants many; then
+  # The same push into a directory that holds 10,000 other backups.
+  mkdir -p "$work_shm/c"
+  (cd "$work_shm/c" && seq -f 'other%05g.fbk' 10000 | xargs touch)
+  round_set "tmpfs, 10,000 files beside" "$work_shm/a" 'D:\a' "$work_shm/c" 'D:\c' 0
+  printf '%-28s push into 10,000-file directory / into empty one: %.2f\n' "" \
+    "$(awk -v a="$empty_median" -v b="$VANTRY_MEDIAN" 'BEGIN { print a / b }')"
+fi
 rm -f "$work_shm"/*/dst.bin "$work_disk/b/dst.bin" "$work_disk/a/src.bin"
 
+wants memory || exit 0
 # Memory: the peak resident set of both instances across a push of BIG_MB (a sparse source).
 truncate -s "$((big_mb * 1048576))" "$work_shm/a/big.bin"
 "$call" --port "$PORT_sender" SendBackup 'D:\a\big.bin' "127.0.0.1:$PORT_receiver" 'D:\b\big.bin'
