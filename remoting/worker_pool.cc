@@ -1,6 +1,6 @@
 #include "remoting/worker_pool.h"
 
-#include <thread>
+#include "platform/thread.h"
 
 namespace vantry {
 
@@ -23,7 +23,8 @@ void WorkerPool::Run(std::function<void()> task) {
     return;
   }
   try {
-    std::thread(Work, state_, idle_timeout_).detach();
+    StartDetachedThread([state = state_, timeout = idle_timeout_] { Work(state, timeout); },
+                        kStackSize);
     ++state_->threads;
   } catch (...) {
     state_->tasks.pop_back();
