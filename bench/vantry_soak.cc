@@ -9,9 +9,12 @@
 //   --check                   exit 1 when a call failed or the counts do not return to idle
 //
 // Output: one "t=... rss_kib=... fds=... threads=..." line per sample, then a summary line
-//   calls=<n> errors=<n> rss_warm_kib=<n> rss_end_kib=<n> rss_growth_pct=<x> idle_fds=<n>
-//   end_fds=<n> idle_threads=<n> end_threads=<n>
+//   calls=<n> errors=<n> rss_warm_kib=<n> rss_end_kib=<n> rss_growth_pct=<x> rss_peak_kib=<n>
+//   idle_fds=<n> end_fds=<n> idle_threads=<n> end_threads=<n>
+// where warm and end are mean resident sizes over a tenth of the run each: right after its first
+// fifth, and at its end.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -196,14 +199,26 @@ int Run(const Options& options) {
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     end = Measure(options.pid, since());
   }
-  const Sample& warm = samples.at(std::min(samples.size() - 1, samples.size() / 5));
-  long rss_end = samples.empty() ? 0 : samples.back().rss_kib;
-  double growth = warm.rss_kib > 0 ? 100.0 * (rss_end - warm.rss_kib) / warm.rss_kib : 0;
+  // A single sample swings with the connection threads alive at that moment: the figures are
+  // means over a tenth of the run, right after the first fifth (warm) and at its end.
+  auto mean_rss = [&](size_t from, size_t to) -> long {
+    to = std::min(to, samples.size());
+    if (from >= to) return samples.empty() ? 0 : samples.back().rss_kib;
+    long sum = 0;
+    for (size_t i = from; i < to; ++i) sum += samples[i].rss_kib;
+    return sum / static_cast<long>(to - from);
+  };
+  size_t tenth = std::max<size_t>(1, samples.size() / 10);
+  long rss_warm = mean_rss(samples.size() / 5, samples.size() / 5 + tenth);
+  long rss_end = mean_rss(samples.size() - std::min(tenth, samples.size()), samples.size());
+  long rss_peak = 0;
+  for (const Sample& sample : samples) rss_peak = std::max(rss_peak, sample.rss_kib);
+  double growth = rss_warm > 0 ? 100.0 * (rss_end - rss_warm) / rss_warm : 0;
   std::printf(
-      "calls=%ld errors=%ld rss_warm_kib=%ld rss_end_kib=%ld rss_growth_pct=%.1f idle_fds=%ld "
-      "end_fds=%ld idle_threads=%ld end_threads=%ld\n",
-      calls.load(), errors.load(), warm.rss_kib, rss_end, growth, idle.fds, end.fds, idle.threads,
-      end.threads);
+      "calls=%ld errors=%ld rss_warm_kib=%ld rss_end_kib=%ld rss_growth_pct=%.1f "
+      "rss_peak_kib=%ld idle_fds=%ld end_fds=%ld idle_threads=%ld end_threads=%ld\n",
+      calls.load(), errors.load(), rss_warm, rss_end, growth, rss_peak, idle.fds, end.fds,
+      idle.threads, end.threads);
   if (!first_error.empty()) std::printf("first error: %s\n", first_error.c_str());
   if (!options.check) return 0;
   bool ok = errors == 0 && calls > 0 && end.fds == idle.fds && end.threads == idle.threads;
