@@ -18,15 +18,18 @@ start_vantryd "$build/vantryd" "$work/home"
 pid=$VANTRYD_PID
 port=$VANTRYD_PORT
 rss() { awk '/^VmRSS:/ {print $2}' "/proc/$pid/status"; }
-peak_during() {  # peak VmRSS (KiB) of vantryd while the command runs
-  local peak=0 now
+vsize() { awk '/^VmSize:/ {print $2}' "/proc/$pid/status"; }
+peak_during() {  # peak VmRSS (KiB) of vantryd while the command runs; peak VmSize in $work/vsize
+  local peak=0 now peak_vsize=0
   "$@" > "$work/out" &
   local load=$!
   while kill -0 "$load" 2>/dev/null; do
     now=$(rss); ((now > peak)) && peak=$now
+    now=$(vsize); ((now > peak_vsize)) && peak_vsize=$now
     sleep 0.2
   done
   wait "$load"
+  echo "$peak_vsize" > "$work/vsize"
   echo "$peak"
 }
 rate() { sed -n 's/^calls_per_s=\([0-9]*\).*/\1/p' "$work/out"; }
@@ -37,7 +40,7 @@ echo "vantryd idle: ${idle_kib} KiB resident"
 peak=$(peak_during "${load[@]}" --clients 16); alone=$(rate)
 echo "16 busy clients: ${alone} calls/s, peak ${peak} KiB"
 peak=$(peak_during "${load[@]}" --clients 16 --idle 2000); crowded=$(rate)
-echo "16 busy clients + 2000 idle: ${crowded} calls/s ($(awk "BEGIN {printf \"%.1f\", 100 * ($crowded - $alone) / $alone}")%), peak ${peak} KiB (goal < 204800)"
+echo "16 busy clients + 2000 idle: ${crowded} calls/s ($(awk "BEGIN {printf \"%.1f\", 100 * ($crowded - $alone) / $alone}")%), peak ${peak} KiB (goal < 204800), address space $(($(cat "$work/vsize") / 1024)) MiB"
 sleep 11  # the idle connection threads end
 base=$(rss)
 peak=$(peak_during "${load[@]}" --clients 0 --slow 500)
