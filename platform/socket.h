@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "platform/exception.h"
 
@@ -85,6 +86,10 @@ class Socket {
 
   // A new IPv4 stream socket; throws ECannotAllocateSocket.
   static Socket Create();
+  // Two local stream sockets connected to each other, for tests and fuzzing that need a real
+  // socket's reads and end of stream without a listener and a port for every connection. They
+  // are not IPv4: no address, no port, no TCP options. Throws ECannotAllocateSocket.
+  static std::pair<Socket, Socket> Pair();
 
   bool IsOpen() const { return fd_ >= 0; }
 
@@ -127,7 +132,8 @@ class Socket {
   // connections take the listener's sizes.
   void SetBufferSizes(int bytes);
 
-  // Dotted-decimal address and port of the peer / of this end; "" and 0 when unknown.
+  // Dotted-decimal address and port of the peer / of this end; "" and 0 when unknown or not
+  // IPv4 (a Pair()).
   std::string PeerAddress() const;
   int PeerPort() const;
   int LocalPort() const;

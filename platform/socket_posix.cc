@@ -104,10 +104,12 @@ std::string ToDotted(const in_addr& addr) {
   return text;
 }
 
-// getpeername or getsockname into `addr`; false when the socket has no such address.
+// getpeername or getsockname into `addr`; false when the socket has no such address, or one of
+// another family (a local pair's would otherwise read as "0.0.0.0" port 0).
 bool Name(int fd, int (*query)(int, sockaddr*, socklen_t*), sockaddr_in* addr) {
   socklen_t length = sizeof(*addr);
-  return fd >= 0 && query(fd, reinterpret_cast<sockaddr*>(addr), &length) == 0;
+  return fd >= 0 && query(fd, reinterpret_cast<sockaddr*>(addr), &length) == 0 &&
+         addr->sin_family == AF_INET;
 }
 
 bool WaitFor(int fd, short events, int timeout_ms) {
@@ -176,6 +178,14 @@ Socket Socket::Create() {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) throw ECannotAllocateSocket("Cannot allocate socket.");
   return Socket(fd);
+}
+
+std::pair<Socket, Socket> Socket::Pair() {
+  int fds[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
+    throw ECannotAllocateSocket("Cannot allocate socket.");
+  }
+  return {Socket(fds[0]), Socket(fds[1])};
 }
 
 void Socket::Bind(const std::string& dotted_address, int port) {

@@ -83,6 +83,20 @@ TEST(SocketTest, ExchangeAndOrderlyClose) {
   EXPECT_EQ(0u, server.Receive(buffer, sizeof(buffer)));
 }
 
+TEST(SocketTest, PairExchangesAndHasNoAddress) {
+  auto [one, other] = Socket::Pair();
+  EXPECT_EQ(3u, one.Send("abc", 3, true));
+  char buffer[8] = {};
+  EXPECT_EQ(3u, other.ReceiveAll(buffer, 3));
+  EXPECT_STREQ("abc", buffer);
+  one.ShutdownSend();
+  EXPECT_EQ(0u, other.Receive(buffer, sizeof(buffer)));
+  // Not IPv4: nothing that could be mistaken for an address such as "0.0.0.0".
+  EXPECT_EQ("", other.PeerAddress());
+  EXPECT_EQ(0, other.PeerPort());
+  EXPECT_EQ(0, other.LocalPort());
+}
+
 TEST(SocketTest, ShutdownBothWakesBlockedReader) {
   Socket listener = Listening();
   Socket client = Socket::Create();

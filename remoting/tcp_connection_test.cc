@@ -38,6 +38,23 @@ class FrameTest : public testing::Test {
 
 TEST_F(FrameTest, PeerAddressIsDotted) { EXPECT_EQ("127.0.0.1", connection_->PeerAddress()); }
 
+// A local pair has no IPv4 peer: the connection still reads frames up to the end of stream.
+TEST(FramePairTest, LocalPairReadsFramesUntilEndOfStream) {
+  auto [peer, local] = Socket::Pair();
+  TROTCPConnection connection(std::move(local));
+  EXPECT_EQ("", connection.PeerAddress());
+  SendAll(peer, Frame("first") + Frame("second"));
+  peer.ShutdownSend();
+  for (const char* expected : {"first", "second"}) {
+    TROBinaryMemoryStream payload;
+    connection.ReadFrame(payload);
+    EXPECT_EQ(expected, payload.ToString());
+  }
+  TROBinaryMemoryStream rest;
+  EXPECT_THAT([&] { connection.ReadFrame(rest); },
+              ThrowsMessage<EConnClosedGracefully>(StrEq("Connection Closed Gracefully.")));
+}
+
 TEST_F(FrameTest, SingleByteSegmentsMakeOneFrame) {
   SendBytewise(peer_, Frame("split into pieces"));
   EXPECT_EQ("split into pieces", ReadFrame());
