@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <thread>
@@ -144,15 +145,26 @@ TEST_F(TCPChannelTest, ConnectAheadOpensTheNextConnectionDuringTheCall) {
 }
 
 TEST_F(TCPChannelTest, ConnectAheadReplacesASpareThePeerClosed) {
+  // Connections reach the hook on server threads in no fixed order, so the spare is told apart
+  // by what it carries: the first call's connection brings its request before that call can
+  // end; the spare is still silent when it has ended.
   std::promise<void> spare_closed;
+  std::atomic<bool> first_call_done{false};
+  std::atomic<bool> closed_one{false};
   loopback_.server().on_connect = [&](TROTCPConnection& connection) {
-    if (++connections_ == 2) {
+    ++connections_;
+    while (connection.Quiet() && !first_call_done) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    // The second call connects only after it has found the spare closed.
+    if (connection.Quiet() && !closed_one.exchange(true)) {
       connection.Close();
       spare_closed.set_value();
     }
   };
   channel_.SetConnectAhead(true);
   EXPECT_EQ("PROBEDOK", Call(channel_, "PROBE"));
+  first_call_done = true;
   ASSERT_EQ(std::future_status::ready,
             spare_closed.get_future().wait_for(std::chrono::seconds(10)));
   EXPECT_EQ("PROBEDOK", Call(channel_, "PROBE"));
