@@ -8,7 +8,7 @@
 #include <functional>
 #include <new>
 
-#include "contract/mock_vantry_service.h"
+#include "contract/testing/mock_vantry_service.h"
 #include "platform/os_error.h"
 
 // Watches one address: tells whether the object there has been freed, so the tests can see that

@@ -5,7 +5,7 @@
 
 #include "contract/VantryLibrary_Intf.h"
 #include "contract/VantryLibrary_Invk.h"
-#include "contract/mock_vantry_service.h"
+#include "contract/testing/mock_vantry_service.h"
 #include "remoting/dispatch.h"
 #include "remoting/remote_service.h"
 #include "remoting/tcp_channel.h"

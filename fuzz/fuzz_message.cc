@@ -7,7 +7,7 @@
 #include <string>
 
 #include "remoting/message.h"
-#include "remoting/test_types.h"
+#include "remoting/testing/test_types.h"
 
 namespace vantry {
 namespace {

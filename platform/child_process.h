@@ -13,4 +13,9 @@ namespace vantry {
 // EOSError when no child can be made.
 int RunInChildProcess(const std::function<int()>& body);
 
+// Ends this process at once, as a crash would: SIGKILL to itself, so no handler, destructor or
+// buffered write runs. RunInChildProcess reports such a child as kKilledExitCode.
+[[noreturn]] void KillThisProcess();
+inline constexpr int kKilledExitCode = 128 + 9;
+
 }  // namespace vantry

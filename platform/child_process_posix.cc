@@ -1,3 +1,4 @@
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,10 +21,15 @@ int RunInChildProcess(const std::function<int()>& body) {
     ::_exit(code);  // no destructors or atexit handlers of the parent's objects
   }
   int status = 0;
-  while (::waitpid(child, &status, 0) < 0) {
-    if (errno != EINTR) RaiseErrno(errno);
-  }
+  if (RetryOnEintr([&] { return ::waitpid(child, &status, 0); }) < 0) RaiseErrno(errno);
   return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
 }
+
+void KillThisProcess() {
+  ::raise(SIGKILL);
+  ::_exit(128 + SIGKILL);  // not reached: SIGKILL cannot be caught
+}
+
+static_assert(kKilledExitCode == 128 + SIGKILL);
 
 }  // namespace vantry

@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "platform/clock.h"
-#include "platform/fake_file_system.h"
+#include "platform/testing/fake_file_system.h"
 
 namespace vantry {
 namespace {

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "remoting/ro_exception.h"
-#include "remoting/test_types.h"
+#include "remoting/testing/test_types.h"
 
 namespace vantry {
 namespace {

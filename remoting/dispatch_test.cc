@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "remoting/loopback_test_util.h"
+#include "remoting/testing/loopback_test_util.h"
 #include "remoting/server.h"
 #include "remoting/service_description.h"
 

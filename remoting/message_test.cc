@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "remoting/message_format.h"
-#include "remoting/test_util.h"
+#include "remoting/testing/test_util.h"
 #include "remoting/zlib_codec.h"
 
 namespace vantry {

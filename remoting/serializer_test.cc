@@ -5,8 +5,8 @@
 
 #include <functional>
 
-#include "remoting/test_types.h"
-#include "remoting/test_util.h"
+#include "remoting/testing/test_types.h"
+#include "remoting/testing/test_util.h"
 
 namespace vantry {
 namespace {

@@ -8,7 +8,7 @@
 #include <future>
 #include <thread>
 
-#include "remoting/loopback_test_util.h"
+#include "remoting/testing/loopback_test_util.h"
 #include "remoting/proxy.h"
 #include "remoting/remote_service.h"
 

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "remoting/frame_format.h"
-#include "remoting/loopback_test_util.h"
+#include "remoting/testing/loopback_test_util.h"
 
 namespace vantry {
 namespace {

@@ -6,7 +6,7 @@
 #include <future>
 #include <thread>
 
-#include "remoting/loopback_test_util.h"
+#include "remoting/testing/loopback_test_util.h"
 #include "remoting/service_description.h"
 
 namespace vantry {

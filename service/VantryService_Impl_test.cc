@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "contract/VantryLibrary_Invk.h"
-#include "platform/fake_file_system.h"
+#include "platform/testing/fake_file_system.h"
 #include "remoting/dispatch.h"
 #include "remoting/remote_service.h"
 #include "remoting/tcp_channel.h"
 #include "remoting/tcp_server.h"
-#include "service/fake_vantry_host.h"
+#include "service/testing/fake_vantry_host.h"
 
 namespace vantry {
 namespace {

@@ -7,14 +7,14 @@
 #include <vector>
 
 #include "contract/VantryLibrary_Invk.h"
-#include "contract/mock_vantry_service.h"
-#include "platform/fake_file_system.h"
-#include "platform/fault_file_system.h"
+#include "contract/testing/mock_vantry_service.h"
+#include "platform/testing/fake_file_system.h"
+#include "platform/testing/fault_file_system.h"
 #include "platform/socket.h"
 #include "remoting/dispatch.h"
 #include "remoting/tcp_server.h"
 #include "service/VantryService_Impl.h"
-#include "service/fake_vantry_host.h"
+#include "service/testing/fake_vantry_host.h"
 
 namespace vantry {
 namespace {

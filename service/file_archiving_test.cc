@@ -1,10 +1,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "platform/fake_file_system.h"
+#include "platform/testing/fake_file_system.h"
 #include "service/VantryService_Impl.h"
-#include "service/fake_vantry_host.h"
-#include "zip/zip_test_helpers.h"
+#include "service/testing/fake_vantry_host.h"
+#include "zip/testing/zip_test_helpers.h"
 
 namespace vantry {
 namespace {

@@ -2,9 +2,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "platform/fake_file_system.h"
+#include "platform/testing/fake_file_system.h"
 #include "service/VantryService_Impl.h"
-#include "service/fake_vantry_host.h"
+#include "service/testing/fake_vantry_host.h"
 
 namespace vantry {
 namespace {

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/fake_file_system.h"
-#include "platform/fault_file_system.h"
+#include "platform/testing/fake_file_system.h"
+#include "platform/testing/fault_file_system.h"
 #include "service/VantryService_Impl.h"
-#include "service/fake_vantry_host.h"
+#include "service/testing/fake_vantry_host.h"
 
 namespace vantry {
 namespace {

@@ -9,7 +9,7 @@
 
 #include "platform/temp_dir.h"
 #include "tests/running_service.h"
-#include "zip/zip_test_helpers.h"
+#include "zip/testing/zip_test_helpers.h"
 
 namespace vantry::e2e {
 namespace {

@@ -9,7 +9,7 @@
 #include "platform/child_process.h"
 #include "platform/clock.h"
 #include "zip/zip_format.h"
-#include "zip/zip_test_helpers.h"
+#include "zip/testing/zip_test_helpers.h"
 
 namespace vantry {
 namespace {
@@ -281,7 +281,7 @@ TEST_F(ZipperTest, AKilledSaveNeverDamagesTheArchive) {
     });
     fs_.kill_at_write = 0;
     fs_.kill_before_move = fs_.kill_after_move = false;
-    ASSERT_EQ(status, 128 + SIGKILL) << p.name;
+    ASSERT_EQ(status, kKilledExitCode) << p.name;
     std::string now = ArchiveBytes();
     if (p.after_move) {
       EXPECT_EQ(U16(now, now.size() - 12), 2) << p.name;

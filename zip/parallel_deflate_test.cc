@@ -5,8 +5,8 @@
 
 #include <random>
 
-#include "platform/fake_file_system.h"
-#include "zip/zip_test_helpers.h"
+#include "platform/testing/fake_file_system.h"
+#include "zip/testing/zip_test_helpers.h"
 
 namespace vantry {
 namespace {

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "zip/zip_format.h"
-#include "zip/zip_test_helpers.h"
+#include "zip/testing/zip_test_helpers.h"
 
 namespace vantry {
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/codepage.h"
-#include "platform/fake_file_system.h"
+#include "platform/testing/fake_file_system.h"
 #include "platform/path_helpers.h"
 
 namespace vantry {

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "zip/ab_zipper.h"
-#include "zip/zip_test_helpers.h"
+#include "zip/testing/zip_test_helpers.h"
 
 namespace vantry {
 namespace {

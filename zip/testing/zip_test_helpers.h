@@ -5,7 +5,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <atomic>
 #include <cstdint>
@@ -13,8 +12,9 @@
 #include <memory>
 #include <string>
 
+#include "platform/child_process.h"
 #include "platform/exception.h"
-#include "platform/fake_file_system.h"
+#include "platform/testing/fake_file_system.h"
 #include "platform/os_error.h"
 
 namespace vantry {
@@ -64,9 +64,9 @@ class FaultyFileSystem : public FakeFileSystem {
         FakeFileSystem::OpenFile(path, access, share, disposition), this, fail_reads);
   }
   void MoveFile(const std::string& from, const std::string& to, uint32_t flags) override {
-    if (kill_before_move) ::raise(SIGKILL);
+    if (kill_before_move) KillThisProcess();
     FakeFileSystem::MoveFile(from, to, flags);
-    if (kill_after_move) ::raise(SIGKILL);
+    if (kill_after_move) KillThisProcess();
   }
 
  private:
@@ -80,7 +80,7 @@ class FaultyFileSystem : public FakeFileSystem {
     }
     void Write(const void* buffer, int64_t count) override {
       int64_t n = ++owner_->writes;
-      if (n == owner_->kill_at_write) ::raise(SIGKILL);
+      if (n == owner_->kill_at_write) KillThisProcess();
       if (owner_->disk_full_after >= 0 && n > owner_->disk_full_after) RaiseOSError(kErrorDiskFull);
       file_->Write(buffer, count);
     }

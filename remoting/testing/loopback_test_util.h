@@ -82,7 +82,7 @@ class TTestService_Invoker : public TROInvoker {
 
  private:
   static void Invoke_Echo(TRORemotable& instance, IROMessage& message, IROTransport& transport,
-                          TROResponseOptions& options) {
+                          TROResponseOptions& /*options*/) {
     std::string text;
     message.Read("Text", text);
     std::string result = InterfaceOf<ITestService>(instance).Echo(text);
@@ -90,19 +90,19 @@ class TTestService_Invoker : public TROInvoker {
     message.Write("Result", result);
     message.Finalize();
   }
-  static void Invoke_Fail(TRORemotable& instance, IROMessage& message, IROTransport& transport,
-                          TROResponseOptions& options) {
+  static void Invoke_Fail(TRORemotable& /*instance*/, IROMessage& message, IROTransport& transport,
+                          TROResponseOptions& /*options*/) {
     message.InitializeResponseMessage(&transport, "TestLibrary", "TestService", "FailResponse");
     message.Write("Result", std::string("half written"));
     throw EConvertError("'x' is not a valid integer value");
   }
-  static void Invoke_Block(TRORemotable& instance, IROMessage& message, IROTransport& transport,
-                           TROResponseOptions& options) {
+  static void Invoke_Block(TRORemotable& /*instance*/, IROMessage& message, IROTransport& transport,
+                           TROResponseOptions& /*options*/) {
     if (gate != nullptr) gate->Wait();
     message.InitializeResponseMessage(&transport, "TestLibrary", "TestService", "BlockResponse");
   }
-  static void Invoke_Peer(TRORemotable& instance, IROMessage& message, IROTransport& transport,
-                          TROResponseOptions& options) {
+  static void Invoke_Peer(TRORemotable& /*instance*/, IROMessage& message, IROTransport& transport,
+                          TROResponseOptions& /*options*/) {
     message.InitializeResponseMessage(&transport, "TestLibrary", "TestService", "PeerResponse");
     message.Write("Result", transport.GetClientAddress());
   }
