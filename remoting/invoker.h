@@ -92,8 +92,8 @@ class TROInvoker {
   void SetAbstract(bool abstract) { abstract_ = abstract; }
 
   // Around every handler; `error` is set when the handler failed.
-  virtual void BeforeInvoke(TRORemotable& instance, IROMessage& message) {}
-  virtual void AfterInvoke(TRORemotable& instance, IROMessage& message, std::exception_ptr error) {}
+  virtual void BeforeInvoke(TRORemotable& /*instance*/, IROMessage& /*message*/) {}
+  virtual void AfterInvoke(TRORemotable& /*instance*/, IROMessage& /*message*/, std::exception_ptr /*error*/) {}
 
  private:
   std::vector<std::span<const TROHandlerEntry>> tables_;  // most derived first

@@ -18,7 +18,7 @@ TROMessage::TROMessage() : client_id_(NewGuid()) {
 
 TROMessage::~TROMessage() = default;
 
-void TROMessage::Initialize(IROTransport* transport, std::string_view interface_name,
+void TROMessage::Initialize(IROTransport* /*transport*/, std::string_view interface_name,
                             std::string_view message_name, TMessageKind kind) {
   interface_name_ = interface_name;
   message_name_ = message_name;
@@ -30,25 +30,25 @@ void TROMessage::Initialize(IROTransport* transport, std::string_view interface_
   }
 }
 
-void TROMessage::Initialize(IROTransport* transport, std::string_view library_name,
+void TROMessage::Initialize(IROTransport* transport, std::string_view /*library_name*/,
                             std::string_view interface_name, std::string_view message_name,
                             TMessageKind kind) {
   Initialize(transport, interface_name, message_name, kind);
 }
 
-void TROMessage::InitializeRequestMessage(IROTransport* transport, std::string_view library_name,
+void TROMessage::InitializeRequestMessage(IROTransport* transport, std::string_view /*library_name*/,
                                           std::string_view interface_name,
                                           std::string_view message_name) {
   Initialize(transport, interface_name, message_name, TMessageKind::kRequest);
 }
 
-void TROMessage::InitializeResponseMessage(IROTransport* transport, std::string_view library_name,
+void TROMessage::InitializeResponseMessage(IROTransport* transport, std::string_view /*library_name*/,
                                            std::string_view interface_name,
                                            std::string_view message_name) {
   Initialize(transport, interface_name, message_name, TMessageKind::kResponse);
 }
 
-void TROMessage::InitializeEventMessage(IROTransport* transport, std::string_view library_name,
+void TROMessage::InitializeEventMessage(IROTransport* transport, std::string_view /*library_name*/,
                                         std::string_view interface_name,
                                         std::string_view message_name) {
   Initialize(transport, interface_name, message_name, TMessageKind::kEvent);

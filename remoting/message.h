@@ -42,7 +42,7 @@ class TROMessageEnvelopes {
  public:
   size_t Count() const { return 0; }
   // True when an envelope with `marker` is configured.
-  bool Contains(std::string_view marker) const { return false; }
+  bool Contains(std::string_view /*marker*/) const { return false; }
 };
 
 // What follows a message's header on the wire when its body goes out uncompressed, in order.
@@ -167,9 +167,9 @@ class TROMessage : public IROMessage {
   void InitializeEventMessage(IROTransport* transport, std::string_view library_name,
                               std::string_view interface_name,
                               std::string_view message_name) override;
-  void InitializeExceptionMessage(IROTransport* transport, std::string_view library_name,
-                                  std::string_view interface_name,
-                                  std::string_view message_name) override {}
+  void InitializeExceptionMessage(IROTransport* /*transport*/, std::string_view /*library_name*/,
+                                  std::string_view /*interface_name*/,
+                                  std::string_view /*message_name*/) override {}
   void Finalize() override {}
 
   Guid GetClientID() const override { return client_id_; }
@@ -188,8 +188,8 @@ class TROMessage : public IROMessage {
   TROMessageEnvelopes& GetEnvelopes() override { return envelopes_; }
   void FreeStream() override;
 
-  void SetAttributes(IROTransport* transport) override {}
-  void UnsetAttributes(IROTransport* transport) override {}
+  void SetAttributes(IROTransport* /*transport*/) override {}
+  void UnsetAttributes(IROTransport* /*transport*/) override {}
   void UnsetAllAttributes() override {}
 
   // The component name (the host's template is "ROMessage").

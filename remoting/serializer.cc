@@ -215,33 +215,33 @@ void TROStreamSerializer::ReadClass(std::string_view name, const TypeInfo& type,
 
 // --- Numbers ------------------------------------------------------------------------------------
 
-void TROStreamSerializer::WriteInteger(std::string_view name, OrdinalType type, const void* value,
-                                       int index) {
+void TROStreamSerializer::WriteInteger(std::string_view /*name*/, OrdinalType type, const void* value,
+                                       int /*index*/) {
   stream().Write(value, OrdinalSize(type));
 }
 
-void TROStreamSerializer::ReadInteger(std::string_view name, OrdinalType type, void* value,
-                                      int index) {
+void TROStreamSerializer::ReadInteger(std::string_view /*name*/, OrdinalType type, void* value,
+                                      int /*index*/) {
   stream().ReadBuffer(value, OrdinalSize(type));
 }
 
-void TROStreamSerializer::WriteInt64(std::string_view name, int64_t value, int index) {
+void TROStreamSerializer::WriteInt64(std::string_view /*name*/, int64_t value, int /*index*/) {
   stream().Write(&value, 8);
 }
 
-void TROStreamSerializer::ReadInt64(std::string_view name, int64_t& value, int index) {
+void TROStreamSerializer::ReadInt64(std::string_view /*name*/, int64_t& value, int /*index*/) {
   stream().ReadBuffer(&value, 8);
 }
 
-void TROStreamSerializer::WriteEnumerated(std::string_view name, const TypeInfo& type,
-                                          const void* value, int index) {
+void TROStreamSerializer::WriteEnumerated(std::string_view /*name*/, const TypeInfo& type,
+                                          const void* value, int /*index*/) {
   uint32_t ordinal = 0;
   std::memcpy(&ordinal, value, type.enum_size);
   stream().Write(&ordinal, 4);
 }
 
-void TROStreamSerializer::ReadEnumerated(std::string_view name, const TypeInfo& type, void* value,
-                                         int index) {
+void TROStreamSerializer::ReadEnumerated(std::string_view /*name*/, const TypeInfo& type, void* value,
+                                         int /*index*/) {
   uint32_t ordinal = 0;
   stream().ReadBuffer(&ordinal, 4);
   if (type.is_boolean) {
@@ -252,8 +252,8 @@ void TROStreamSerializer::ReadEnumerated(std::string_view name, const TypeInfo& 
   std::memcpy(value, &ordinal, type.enum_size);  // the low bytes, no range test
 }
 
-void TROStreamSerializer::WriteFloat(std::string_view name, FloatType type, const void* value,
-                                     int index) {
+void TROStreamSerializer::WriteFloat(std::string_view /*name*/, FloatType type, const void* value,
+                                     int /*index*/) {
   if (type == FloatType::kExtended) {
     static_assert(sizeof(long double) >= 10 && std::numeric_limits<long double>::digits == 64,
                   "long double must be the 80-bit extended format");
@@ -261,16 +261,16 @@ void TROStreamSerializer::WriteFloat(std::string_view name, FloatType type, cons
   stream().Write(value, FloatSize(type));
 }
 
-void TROStreamSerializer::ReadFloat(std::string_view name, FloatType type, void* value, int index) {
+void TROStreamSerializer::ReadFloat(std::string_view /*name*/, FloatType type, void* value, int /*index*/) {
   if (type == FloatType::kExtended) *static_cast<long double*>(value) = 0;  // clears the padding
   stream().ReadBuffer(value, FloatSize(type));
 }
 
-void TROStreamSerializer::WriteDateTime(std::string_view name, double value, int index) {
+void TROStreamSerializer::WriteDateTime(std::string_view /*name*/, double value, int /*index*/) {
   stream().Write(&value, 8);
 }
 
-void TROStreamSerializer::ReadDateTime(std::string_view name, double& value, int index) {
+void TROStreamSerializer::ReadDateTime(std::string_view /*name*/, double& value, int /*index*/) {
   stream().ReadBuffer(&value, 8);
 }
 
@@ -286,12 +286,12 @@ int32_t TROStreamSerializer::ReadStringLength(int max_length, int unit) {
   return length;
 }
 
-void TROStreamSerializer::WriteAnsiString(std::string_view name, std::string_view value,
-                                          int index) {
+void TROStreamSerializer::WriteAnsiString(std::string_view /*name*/, std::string_view value,
+                                          int /*index*/) {
   WriteLengthPrefixedString(stream(), value);
 }
 
-void TROStreamSerializer::ReadAnsiString(std::string_view name, std::string& value, int index,
+void TROStreamSerializer::ReadAnsiString(std::string_view /*name*/, std::string& value, int /*index*/,
                                          int max_length) {
   int32_t length = ReadStringLength(max_length, 1);
   value.clear();
@@ -310,13 +310,13 @@ void TROStreamSerializer::ReadUtf8String(std::string_view name, std::string& val
   ReadAnsiString(name, value, index, max_length);
 }
 
-void TROStreamSerializer::WriteWideString(std::string_view name, std::u16string_view value,
-                                          int index) {
+void TROStreamSerializer::WriteWideString(std::string_view /*name*/, std::u16string_view value,
+                                          int /*index*/) {
   WriteInt32(stream(), static_cast<int32_t>(value.size()));
   stream().Write(value.data(), value.size() * 2);
 }
 
-void TROStreamSerializer::ReadWideString(std::string_view name, std::u16string& value, int index,
+void TROStreamSerializer::ReadWideString(std::string_view /*name*/, std::u16string& value, int /*index*/,
                                          int max_length) {
   int32_t length = ReadStringLength(max_length, 2);
   value.clear();
@@ -327,8 +327,8 @@ void TROStreamSerializer::ReadWideString(std::string_view name, std::u16string& 
 
 // --- Objects ------------------------------------------------------------------------------------
 
-void TROStreamSerializer::WriteBinary(std::string_view name, TROBinaryMemoryStream* value,
-                                      int index) {
+void TROStreamSerializer::WriteBinary(std::string_view /*name*/, TROBinaryMemoryStream* value,
+                                      int /*index*/) {
   WritePresenceFlag(stream(), value != nullptr);
   if (value == nullptr) return;
   uint32_t size = static_cast<uint32_t>(value->Size());
@@ -348,8 +348,8 @@ void TROStreamSerializer::SettleLent() {
   stream_->Write(lent);
 }
 
-std::unique_ptr<TROBinaryMemoryStream> TROStreamSerializer::ReadBinary(std::string_view name,
-                                                                       int index) {
+std::unique_ptr<TROBinaryMemoryStream> TROStreamSerializer::ReadBinary(std::string_view /*name*/,
+                                                                       int /*index*/) {
   if (!ReadPresenceFlag(stream())) return nullptr;
   uint32_t size = 0;
   stream().ReadBuffer(&size, 4);
@@ -377,7 +377,7 @@ void TROStreamSerializer::ReadFields(const std::vector<FieldInfo>& fields, void*
 }
 
 void TROStreamSerializer::WriteStruct(std::string_view name, TROComplexType* value,
-                                      const ClassInfo& declared, int index) {
+                                      const ClassInfo& /*declared*/, int index) {
   WritePresenceFlag(stream(), value != nullptr);
   if (value == nullptr) return;
   WriteUtf8String(name, value->GetClass().name, index);
@@ -404,17 +404,17 @@ std::unique_ptr<TROComplexType> TROStreamSerializer::ReadStruct(std::string_view
   return object;
 }
 
-void TROStreamSerializer::WriteArray(std::string_view name, TROArray* value,
-                                     const ClassInfo& declared, int index) {
+void TROStreamSerializer::WriteArray(std::string_view /*name*/, TROArray* value,
+                                     const ClassInfo& /*declared*/, int /*index*/) {
   WritePresenceFlag(stream(), value != nullptr);
   if (value == nullptr) return;
   WriteInt32(stream(), value->Count());
   value->WriteComplex(*this);
 }
 
-std::unique_ptr<TROComplexType> TROStreamSerializer::ReadArray(std::string_view name,
+std::unique_ptr<TROComplexType> TROStreamSerializer::ReadArray(std::string_view /*name*/,
                                                                const ClassInfo& declared,
-                                                               int index) {
+                                                               int /*index*/) {
   if (!ReadPresenceFlag(stream())) return nullptr;
   if (declared.create == nullptr) {
     throw EROException(Format("Unknown class \"%s\" found in stream.", declared.name));
@@ -432,11 +432,11 @@ std::unique_ptr<TROComplexType> TROStreamSerializer::ReadArray(std::string_view 
   return object;
 }
 
-void TROStreamSerializer::WriteException(std::string_view name, EROException* value, int index) {
+void TROStreamSerializer::WriteException(std::string_view /*name*/, EROException* value, int /*index*/) {
   if (value != nullptr) WriteFields(SortedPublishedFields(*value), value);
 }
 
-void TROStreamSerializer::ReadException(std::string_view name, EROException* value, int index) {
+void TROStreamSerializer::ReadException(std::string_view /*name*/, EROException* value, int /*index*/) {
   if (value != nullptr) ReadFields(SortedPublishedFields(*value), value);
 }
 

@@ -78,7 +78,7 @@ class TROStreamSerializer {
     Read(name, TypeInfoOf<T>(), &value);
   }
 
-  static const char* GetArrayElementName(const TypeInfo& type, const void* element) {
+  static const char* GetArrayElementName(const TypeInfo& /*type*/, const void* /*element*/) {
     return "item";
   }
 

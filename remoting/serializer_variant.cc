@@ -145,14 +145,14 @@ std::string DecimalBytesFromText(const std::string& text) {
 
 // --- Guid ---------------------------------------------------------------------------------------
 
-void TROStreamSerializer::WriteGuid(std::string_view name, std::string_view text, int index) {
+void TROStreamSerializer::WriteGuid(std::string_view /*name*/, std::string_view text, int /*index*/) {
   Guid guid;
   if (!text.empty()) guid = StringToGuid(text);
   auto bytes = GuidToBytes(guid);
   stream().Write(bytes.data(), bytes.size());
 }
 
-void TROStreamSerializer::ReadGuid(std::string_view name, std::string& text, int index) {
+void TROStreamSerializer::ReadGuid(std::string_view /*name*/, std::string& text, int /*index*/) {
   uint8_t bytes[kGuidBytes];
   if (stream().Remaining() < kGuidBytes) RaiseUnexpectedEnd();
   stream().ReadBuffer(bytes, kGuidBytes);
@@ -161,7 +161,7 @@ void TROStreamSerializer::ReadGuid(std::string_view name, std::string& text, int
 
 // --- Decimal ------------------------------------------------------------------------------------
 
-void TROStreamSerializer::WriteDecimal(std::string_view name, const Variant& value, int index) {
+void TROStreamSerializer::WriteDecimal(std::string_view /*name*/, const Variant& value, int /*index*/) {
   if (value.type == kVarEmpty || value.type == kVarNull) {
     const char zeros[kDecimalBytes] = {};
     stream().Write(zeros, kDecimalBytes);
@@ -172,7 +172,7 @@ void TROStreamSerializer::WriteDecimal(std::string_view name, const Variant& val
   }
 }
 
-void TROStreamSerializer::ReadDecimal(std::string_view name, Variant& value, int index) {
+void TROStreamSerializer::ReadDecimal(std::string_view /*name*/, Variant& value, int /*index*/) {
   if (stream().Remaining() < kDecimalBytes) RaiseUnexpectedEnd();
   std::string bytes(kDecimalBytes, '\0');
   stream().ReadBuffer(bytes.data(), kDecimalBytes);
@@ -295,13 +295,13 @@ bool TROStreamSerializer::ReadVariantPayload(uint16_t code, Variant& value, bool
   }
 }
 
-void TROStreamSerializer::WriteVariant(std::string_view name, const Variant& value, int index) {
+void TROStreamSerializer::WriteVariant(std::string_view /*name*/, const Variant& value, int /*index*/) {
   if (value.IsArray()) return WriteVariantArray(value);
   WriteInt32(stream(), value.type);
   if (!WriteVariantPayload(value.type, value, false)) RaiseUnsupportedVariant(value.type);
 }
 
-void TROStreamSerializer::ReadVariant(std::string_view name, Variant& value, int index) {
+void TROStreamSerializer::ReadVariant(std::string_view /*name*/, Variant& value, int /*index*/) {
   int32_t code = ReadInt32(stream());
   if (code < 0 || code > 0xFFFF) RaiseUnsupportedVariant(code);
   if ((code & kVarArray) != 0) return ReadVariantArray(static_cast<uint16_t>(code), value);

@@ -33,7 +33,7 @@ class TROServer {
   void SetActive(bool active);
 
   virtual int GetPort() const { return -1; }
-  virtual void SetPort(int port) {}
+  virtual void SetPort(int /*port*/) {}
 
   TROMessageDispatchers& Dispatchers() { return *dispatchers_; }
 
