@@ -1,24 +1,20 @@
 #include "remoting/class_factory.h"
 
 #include <algorithm>
-#include <shared_mutex>
+#include <vector>
 
 #include "remoting/ascii_text.h"
+#include "remoting/process_registry.h"
 #include "remoting/ro_exception.h"
 
 namespace vantry {
 namespace {
 
-// The registry: factories in registration order, not owned (each removes itself).
-struct Registry {
-  std::shared_mutex mutex;
-  std::vector<TROClassFactory*> factories;  // GUARDED_BY(mutex)
+// Factories in registration order, not owned (each removes itself).
+struct ClassFactories {
+  std::vector<TROClassFactory*> factories;
 };
-
-Registry& TheRegistry() {
-  static Registry* registry = new Registry;  // never destroyed: factories may outlive statics
-  return *registry;
-}
+using Registry = ProcessRegistry<ClassFactories>;
 
 }  // namespace
 
@@ -27,22 +23,18 @@ TROClassFactory::TROClassFactory(std::string interface_name, Creator creator,
     : interface_name_(std::move(interface_name)),
       creator_(std::move(creator)),
       invoker_creator_(std::move(invoker_creator)) {
-  Registry& registry = TheRegistry();
-  std::unique_lock lock(registry.mutex);
-  registry.factories.push_back(this);
+  Registry::Update([this](ClassFactories& registry) { registry.factories.push_back(this); });
 }
 
 TROClassFactory::~TROClassFactory() {
-  Registry& registry = TheRegistry();
-  std::unique_lock lock(registry.mutex);
-  std::erase(registry.factories, this);
+  Registry::Update([this](ClassFactories& registry) { std::erase(registry.factories, this); });
 }
 
-std::shared_ptr<TRORemotable> TROClassFactory::CreateInstance(const Guid& client_id) {
+std::shared_ptr<TRORemotable> TROClassFactory::CreateInstance(const Guid& /*client_id*/) {
   return creator_();
 }
 
-void TROClassFactory::ReleaseInstance(const Guid& client_id,
+void TROClassFactory::ReleaseInstance(const Guid& /*client_id*/,
                                       std::shared_ptr<TRORemotable>& instance) {
   instance.reset();
 }
@@ -53,16 +45,18 @@ TROInvoker& TROClassFactory::GetInvoker() {
 }
 
 IROClassFactory& LookupClassFactory(std::string_view interface_name) {
-  Registry& registry = TheRegistry();
-  std::shared_lock lock(registry.mutex);
-  for (TROClassFactory* factory : registry.factories) {
-    if (AsciiSameText(factory->GetInterfaceName(), interface_name)) return *factory;
-  }
-  for (TROClassFactory* factory : registry.factories) {
-    for (const std::string& name : factory->alternative_names) {
-      if (AsciiSameText(name, interface_name)) return *factory;
+  TROClassFactory* found = Registry::Read([&](const ClassFactories& registry) -> TROClassFactory* {
+    for (TROClassFactory* factory : registry.factories) {
+      if (AsciiSameText(factory->GetInterfaceName(), interface_name)) return factory;
     }
-  }
+    for (TROClassFactory* factory : registry.factories) {
+      for (const std::string& name : factory->alternative_names) {
+        if (AsciiSameText(name, interface_name)) return factory;
+      }
+    }
+    return nullptr;
+  });
+  if (found != nullptr) return *found;
   throw EROException(Format("Class factory for interface %s not found", interface_name));
 }
 

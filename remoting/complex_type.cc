@@ -1,9 +1,10 @@
 #include "remoting/complex_type.h"
 
 #include <algorithm>
-#include <mutex>
+#include <vector>
 
 #include "remoting/ascii_text.h"
+#include "remoting/process_registry.h"
 #include "remoting/ro_exception.h"
 #include "remoting/serializer.h"
 
@@ -56,43 +57,36 @@ void RaiseArrayInvalidIndex(int index) { throw EROException(Format("Invalid inde
 
 namespace {
 
-struct ComplexTypeRegistry {
-  std::mutex mutex;
+struct ComplexTypeClasses {
   std::vector<const ClassInfo*> classes;
 };
-
-ComplexTypeRegistry& Registry() {
-  static ComplexTypeRegistry registry;
-  return registry;
-}
+using Registry = ProcessRegistry<ComplexTypeClasses>;
 
 }  // namespace
 
 void RegisterComplexTypeClass(const ClassInfo& cls) {
-  ComplexTypeRegistry& registry = Registry();
-  std::lock_guard lock(registry.mutex);
-  for (const ClassInfo* known : registry.classes) {
-    if (known == &cls) return;
-    if (AsciiSameText(known->name, cls.name)) {
-      throw EROException(Format("Class \"%s\" is already registered", cls.name));
+  Registry::Update([&](ComplexTypeClasses& registry) {
+    for (const ClassInfo* known : registry.classes) {
+      if (known == &cls) return;
+      if (AsciiSameText(known->name, cls.name)) {
+        throw EROException(Format("Class \"%s\" is already registered", cls.name));
+      }
     }
-  }
-  registry.classes.push_back(&cls);
+    registry.classes.push_back(&cls);
+  });
 }
 
 void UnregisterComplexTypeClass(const ClassInfo& cls) {
-  ComplexTypeRegistry& registry = Registry();
-  std::lock_guard lock(registry.mutex);
-  std::erase(registry.classes, &cls);
+  Registry::Update([&](ComplexTypeClasses& registry) { std::erase(registry.classes, &cls); });
 }
 
 const ClassInfo* FindComplexTypeClass(std::string_view name) {
-  ComplexTypeRegistry& registry = Registry();
-  std::lock_guard lock(registry.mutex);
-  for (const ClassInfo* cls : registry.classes) {
-    if (AsciiSameText(cls->name, name)) return cls;
-  }
-  return nullptr;
+  return Registry::Read([&](const ComplexTypeClasses& registry) -> const ClassInfo* {
+    for (const ClassInfo* cls : registry.classes) {
+      if (AsciiSameText(cls->name, name)) return cls;
+    }
+    return nullptr;
+  });
 }
 
 }  // namespace vantry

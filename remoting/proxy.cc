@@ -1,27 +1,22 @@
 #include "remoting/proxy.h"
 
-#include <mutex>
 #include <utility>
 #include <vector>
 
 #include "remoting/ascii_text.h"
+#include "remoting/process_registry.h"
 #include "remoting/remote_service.h"
 #include "remoting/ro_exception.h"
 
 namespace vantry {
 namespace {
 
-struct ProxyRegistry {
-  std::mutex mutex;
-  std::vector<std::pair<std::string, TROProxyClass>> classes;  // GUARDED_BY(mutex)
+struct ProxyClasses {
+  std::vector<std::pair<std::string, TROProxyClass>> classes;
 };
+using Registry = ProcessRegistry<ProxyClasses>;
 
-ProxyRegistry& TheProxyRegistry() {
-  static ProxyRegistry* registry = new ProxyRegistry;  // never destroyed
-  return *registry;
-}
-
-TROProxyClass FindLocked(ProxyRegistry& registry, std::string_view interface_id) {
+TROProxyClass FindLocked(const ProxyClasses& registry, std::string_view interface_id) {
   for (const auto& [id, proxy_class] : registry.classes) {
     if (AsciiSameText(id, interface_id)) return proxy_class;
   }
@@ -70,24 +65,23 @@ void TROProxy::Call(std::string_view library_name, std::string_view operation,
 }
 
 void RegisterProxyClass(std::string_view interface_id, TROProxyClass proxy_class) {
-  ProxyRegistry& registry = TheProxyRegistry();
-  std::lock_guard<std::mutex> lock(registry.mutex);
-  if (FindLocked(registry, interface_id) == nullptr) {
-    registry.classes.emplace_back(std::string(interface_id), proxy_class);
-  }
+  Registry::Update([&](ProxyClasses& registry) {
+    if (FindLocked(registry, interface_id) == nullptr) {
+      registry.classes.emplace_back(std::string(interface_id), proxy_class);
+    }
+  });
 }
 
 void UnregisterProxyClass(std::string_view interface_id) {
-  ProxyRegistry& registry = TheProxyRegistry();
-  std::lock_guard<std::mutex> lock(registry.mutex);
-  std::erase_if(registry.classes,
-                [&](const auto& entry) { return AsciiSameText(entry.first, interface_id); });
+  Registry::Update([&](ProxyClasses& registry) {
+    std::erase_if(registry.classes,
+                  [&](const auto& entry) { return AsciiSameText(entry.first, interface_id); });
+  });
 }
 
 TROProxyClass FindProxyClass(std::string_view interface_id, bool quiet) {
-  ProxyRegistry& registry = TheProxyRegistry();
-  std::lock_guard<std::mutex> lock(registry.mutex);
-  TROProxyClass found = FindLocked(registry, interface_id);
+  TROProxyClass found = Registry::Read(
+      [&](const ProxyClasses& registry) { return FindLocked(registry, interface_id); });
   if (found == nullptr && !quiet) {
     throw EROException(Format("Unknown proxy interface \"%s\"", interface_id));
   }

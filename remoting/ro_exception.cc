@@ -1,9 +1,10 @@
 #include "remoting/ro_exception.h"
 
-#include <mutex>
+#include <optional>
 #include <vector>
 
 #include "remoting/ascii_text.h"
+#include "remoting/process_registry.h"
 #include "remoting/type_info.h"
 
 namespace vantry {
@@ -37,12 +38,11 @@ const char* ZlibResultText(int zlib_result) {
 
 namespace {
 
-struct ExceptionRegistry {
-  std::mutex mutex;
+struct ExceptionClasses {
   std::vector<ExceptionClass> classes;
 
   // The runtime's own classes, in the order a client has always found them.
-  ExceptionRegistry()
+  ExceptionClasses()
       : classes{ExceptionClassOf<EROUnknownType>(),
                 ExceptionClassOf<EROMessageTooLarge>(),
                 ExceptionClassOf<EROSessionNotFound>(),
@@ -53,34 +53,29 @@ struct ExceptionRegistry {
                 ExceptionClassOf<EROSendNoResponse>()} {}
 };
 
-ExceptionRegistry& Registry() {
-  static ExceptionRegistry registry;
-  return registry;
-}
+using Registry = ProcessRegistry<ExceptionClasses>;
 
 }  // namespace
 
 void RegisterExceptionClass(const ExceptionClass& cls) {
-  ExceptionRegistry& registry = Registry();
-  std::lock_guard lock(registry.mutex);
-  registry.classes.push_back(cls);
+  Registry::Update([&](ExceptionClasses& registry) { registry.classes.push_back(cls); });
 }
 
 void UnregisterExceptionClass(std::string_view name) {
-  ExceptionRegistry& registry = Registry();
-  std::lock_guard lock(registry.mutex);
-  std::erase_if(registry.classes, [&](const ExceptionClass& c) { return name == c.name; });
+  Registry::Update([&](ExceptionClasses& registry) {
+    std::erase_if(registry.classes, [&](const ExceptionClass& c) { return name == c.name; });
+  });
 }
 
 ExceptionClass FindExceptionClass(std::string_view name) {
-  ExceptionRegistry& registry = Registry();
-  {
-    std::lock_guard lock(registry.mutex);
-    for (const ExceptionClass& cls : registry.classes) {
-      if (AsciiSameText(cls.name, name)) return cls;
-    }
-  }
-  return ExceptionClassOf<EROUnregisteredServerException>();
+  std::optional<ExceptionClass> found =
+      Registry::Read([&](const ExceptionClasses& registry) -> std::optional<ExceptionClass> {
+        for (const ExceptionClass& cls : registry.classes) {
+          if (AsciiSameText(cls.name, name)) return cls;
+        }
+        return std::nullopt;
+      });
+  return found ? *found : ExceptionClassOf<EROUnregisteredServerException>();
 }
 
 }  // namespace vantry

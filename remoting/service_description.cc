@@ -1,14 +1,18 @@
 #include "remoting/service_description.h"
 
-#include <mutex>
 #include <pugixml.hpp>
 #include <string>
+
+#include "remoting/process_registry.h"
 
 namespace vantry {
 namespace {
 
-std::mutex stored_mutex;
-std::string_view stored_description;  // GUARDED_BY(stored_mutex)
+// The document the program stores, set at start-up (not owned: it lives in the program image).
+struct StoredDescription {
+  std::string_view bytes;
+};
+using Registry = ProcessRegistry<StoredDescription>;
 
 // Collects pugixml's output with CRLF line ends, the line ends of the stored document.
 class CrlfWriter : public pugi::xml_writer {
@@ -41,16 +45,12 @@ std::string Rewrite(std::string_view stored) {
 }  // namespace
 
 void SetServiceDescription(std::string_view stored) {
-  std::lock_guard<std::mutex> lock(stored_mutex);
-  stored_description = stored;
+  Registry::Update([&](StoredDescription& description) { description.bytes = stored; });
 }
 
 void WriteServiceDescription(TROBinaryMemoryStream& dest) {
-  std::string_view bytes;
-  {
-    std::lock_guard<std::mutex> lock(stored_mutex);
-    bytes = stored_description;
-  }
+  std::string_view bytes =
+      Registry::Read([](const StoredDescription& description) { return description.bytes; });
   if (bytes.empty()) throw EResNotFound(Format("Resource %s not found", "CONTRACTFILE"));
   int64_t size_before = dest.Size();
   int64_t position_before = dest.Position();
