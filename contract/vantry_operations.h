@@ -1,17 +1,22 @@
 // The operations of VantryService, each declared once: the member function of IVantryService, the
 // operation name (the request message name) and the parameter names, in slot order. The invoker's
 // 30 handlers and the proxy's 30 methods are both generated from this table
-// (contract/operation_binding.h).
+// (remoting/operation_binding.h), and so are the client's commands (tools/operation_commands.cc).
 //
-// Adding an operation:
-//   1. Declare it in IVantryService (contract/VantryLibrary_Intf.h) in its slot; the proxy's
-//      one-line method goes with it (TVantryService_Proxy, VantryLibrary_Intf.cc).
-//   2. Declare it below, in the same slot, with the wire name and every parameter name exactly
-//      as the contract document spells them (contract/VantryLibrary.xml); raise the count of the
-//      static_assert.
-//   3. Add it to the contract document, or the contract document test fails: it compares this
-//      table, names and parameters, with the document.
-//   4. Implement it in TVantryService (service/); the invoker handler comes from this table.
+// Adding an operation touches these places, and no others:
+//   1. IVantryService (contract/VantryLibrary_Intf.h): the method, in its slot.
+//   2. The proxy's one-line method with it (TVantryService_Proxy, contract/VantryLibrary_Intf.cc).
+//   3. The table below, in the same slot, with the wire name and every parameter name exactly as
+//      the contract document spells them; raise the count of the static_assert.
+//   4. The contract document (contract/VantryLibrary.xml), or the contract document test fails:
+//      it compares this table, names and parameters, with the document.
+//   5. The mock (contract/testing/mock_vantry_service.h): one MOCK_METHOD, or the tests that use it
+//      no longer compile.
+//   6. TVantryService (service/VantryService_Impl.h and .cc): the implementation; the invoker
+//      handler comes from this table. Settings it serves come through IVantryHost
+//      (service/vantry_host.h).
+//   7. The client (tools/operation_commands.cc): a command is made for it from this table under a
+//      dashed form of its name; give it an operator's name in CommandNames() there if it wants one.
 //
 // Thread safety: constant data.
 #pragma once
@@ -19,7 +24,7 @@
 #include <tuple>
 
 #include "contract/VantryLibrary_Intf.h"
-#include "contract/operation_binding.h"
+#include "remoting/operation_binding.h"
 
 namespace vantry {
 

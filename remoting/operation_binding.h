@@ -43,8 +43,7 @@ const TypeInfo& OperationTypeInfo() {
   return TypeInfoOf<T>();
 }
 
-namespace binding_internal {
-
+// The parts of an operation's member-function signature.
 template <typename M>
 struct MethodSignature;
 template <typename C, typename R, typename... Args>
@@ -54,6 +53,8 @@ struct MethodSignature<R (C::*)(Args...)> {
   static constexpr size_t kArity = sizeof...(Args);
 };
 
+// What a parameter of type Param is: its direction (kOut), whether it is an object passed by
+// pointer (kObject), and the Local type a server-side caller holds for it while a call runs.
 template <typename Param>
 struct ParamTraits {
   using Value = std::remove_cvref_t<Param>;
@@ -64,6 +65,18 @@ struct ParamTraits {
   // What the invoker holds while the call runs: objects are owned (and disposed of afterwards).
   using Local = std::conditional_t<kObject, std::unique_ptr<std::remove_pointer_t<Value>>, Value>;
 };
+
+// A Local as the argument for parameter Param: the object's pointer, or the value itself.
+template <typename Param>
+decltype(auto) PassLocal(typename ParamTraits<Param>::Local& local) {
+  if constexpr (ParamTraits<Param>::kObject) {
+    return local.get();
+  } else {
+    return (local);
+  }
+}
+
+namespace binding_internal {
 
 struct NoResult {};
 // Member pointers of different types cannot be compared; their tags can.
@@ -100,21 +113,12 @@ void DisposeIfObject(TROObjectDisposer& disposer, std::unique_ptr<T>& object) {
 template <typename T>
 void DisposeIfObject(TROObjectDisposer&, T&) {}
 
-template <typename Param>
-decltype(auto) PassLocal(typename ParamTraits<Param>::Local& local) {
-  if constexpr (ParamTraits<Param>::kObject) {
-    return local.get();
-  } else {
-    return (local);
-  }
-}
-
 }  // namespace binding_internal
 
 // One operation: the member function it calls, its name and the names of its parameters.
 template <auto Method>
 struct Operation {
-  using Signature = binding_internal::MethodSignature<decltype(Method)>;
+  using Signature = MethodSignature<decltype(Method)>;
   static constexpr auto kMethod = Method;
 
   const char* name;
@@ -155,9 +159,9 @@ template <typename Op, typename Signature = typename Op::Signature>
 struct OperationBinding;
 
 template <typename Op, typename C, typename R, typename... Args>
-struct OperationBinding<Op, binding_internal::MethodSignature<R (C::*)(Args...)>> {
+struct OperationBinding<Op, MethodSignature<R (C::*)(Args...)>> {
   template <typename P>
-  using Traits = binding_internal::ParamTraits<P>;
+  using Traits = ParamTraits<P>;
   using Locals = std::tuple<typename Traits<Args>::Local...>;
   using Result = binding_internal::ResultLocal<R>;
   using Indexes = std::index_sequence_for<Args...>;
@@ -260,9 +264,9 @@ struct OperationBinding<Op, binding_internal::MethodSignature<R (C::*)(Args...)>
   template <size_t... I>
   static void CallService(C& service, Locals& locals, Result& result, std::index_sequence<I...>) {
     if constexpr (kHasResult) {
-      result = (service.*Op::kMethod)(binding_internal::PassLocal<Args>(std::get<I>(locals))...);
+      result = (service.*Op::kMethod)(PassLocal<Args>(std::get<I>(locals))...);
     } else {
-      (service.*Op::kMethod)(binding_internal::PassLocal<Args>(std::get<I>(locals))...);
+      (service.*Op::kMethod)(PassLocal<Args>(std::get<I>(locals))...);
     }
   }
 

@@ -109,9 +109,9 @@ template <typename Op, typename Signature = typename Op::Signature>
 struct CommandBuilder;
 
 template <typename Op, typename C, typename R, typename... Args>
-struct CommandBuilder<Op, binding_internal::MethodSignature<R (C::*)(Args...)>> {
+struct CommandBuilder<Op, MethodSignature<R (C::*)(Args...)>> {
   template <typename P>
-  using Traits = binding_internal::ParamTraits<P>;
+  using Traits = ParamTraits<P>;
   using Locals = std::tuple<typename Traits<Args>::Local...>;
   using Indexes = std::index_sequence_for<Args...>;
 
@@ -174,7 +174,7 @@ struct CommandBuilder<Op, binding_internal::MethodSignature<R (C::*)(Args...)>> 
 
   template <size_t... I>
   static auto Call(IVantryService& service, Locals& locals, std::index_sequence<I...>) {
-    return (service.*Op::kMethod)(binding_internal::PassLocal<Args>(std::get<I>(locals))...);
+    return (service.*Op::kMethod)(PassLocal<Args>(std::get<I>(locals))...);
   }
 
   template <size_t... I>
