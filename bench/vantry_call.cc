@@ -83,7 +83,7 @@ int Call(IVantryService& service, const std::string& operation,
 int main(int argc, char** argv) {
   CLI::App app{"One remote call of VantryService"};
   std::string host = "127.0.0.1";
-  int port = 8090;
+  int port = vantry::kDefaultPort;
   std::string operation;
   std::vector<std::string> args;
   std::string write_request;

@@ -44,7 +44,7 @@ struct Options {
   int clients = 16;
   double seconds = 5;
   std::string host = "127.0.0.1";
-  int port = 8090;
+  int port = vantry::kDefaultPort;
   std::string request_file;
   int idle = 0;
   int slow = 0;

@@ -38,7 +38,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 struct Options {
-  int port = 8090;
+  int port = vantry::kDefaultPort;
   int pid = 0;
   std::string data_dir;
   std::string drive = "T";

@@ -24,6 +24,7 @@
 #include "platform/file_system.h"
 #include "platform/paths.h"
 #include "platform/service_host.h"
+#include "remoting/frame_format.h"
 #include "remoting/message.h"
 #include "remoting/tcp_connection.h"
 #include "remoting/tcp_server.h"
@@ -34,13 +35,12 @@ namespace vantry {
 inline constexpr char kServiceName[] = "WindowsService";
 inline constexpr char kServiceDisplayName[] = "Vantry Service";
 inline constexpr int kCleanUpIntervalMs = 20000;
-inline constexpr int kDefaultServerPort = 8090;
 inline constexpr char kMessageComponentName[] = "ROMessage";
 inline constexpr char kAllowedSourceIPsFileName[] = "AllowedSourceIPs.txt";
 
 struct THostOptions {
   std::string home_dir;           // absolute host path standing for the executable's directory
-  int port = kDefaultServerPort;  // 0: any free port (ROServer().GetPort() tells which)
+  int port = kDefaultPort;  // 0: any free port (ROServer().GetPort() tells which)
   std::string bind_address = "0.0.0.0";  // the server's listening address
 };
 
@@ -85,21 +85,8 @@ class TWindowsService : public IVantryHost {
   // allow-list before anything is read from it. Each test takes the host lock on its own.
   void ROServerInternalServerConnect(TROTCPConnection& connection);
 
-  // Getters: each takes the host lock and returns a copy.
+  // Getters: each takes the host lock and returns a copy (one setting: GetSettings().Name).
   THostSettings GetSettings() const override;
-  std::string GetDefaultBackupPath() const;
-  std::string GetDefaultDatabasePath() const;
-  int32_t GetAllowedBackups() const;
-  int32_t GetMaxBackupTimeMinutes() const;
-  std::string GetAlternateBackupPath() const;
-  std::string GetAlternateRestorePath() const;
-  bool GetFBIsClassic() const;
-  int32_t GetBackupPeriodStartHour() const;
-  int32_t GetBackupPeriodEndHour() const;
-  std::string GetMigrationTargetServer() const;
-  bool GetMigrateAllDatabases() const;
-  bool GetMigrateUsingClone() const;
-  std::string GetDefaultDeleteStrategy() const;  // upper case
   // Replaces the content of `servers` with a copy of the other target servers.
   void GetOtherTargetServers(std::vector<std::string>& servers) const override;
   // The local computer name (read now; empty when it cannot be read) and the instance GUID.

@@ -61,7 +61,9 @@ std::optional<ServiceCommandLine> ParseServiceCommandLine(int argc, const char* 
   app.add_option("--home", o.home_dir,
                  "Directory standing for the executable's directory (Vantry.ini, "
                  "AllowedSourceIPs.txt, default base directory); default: the executable's");
-  app.add_option("--port", o.port, "TCP port to listen on")->check(CLI::Range(0, 65535));
+  int port = 0;
+  app.add_option("--port", port, "TCP port to listen on (0: any free port)")
+      ->check(CLI::Range(0, 65535));
   app.add_option("--unit-dir", o.unit_dir, "Where INSTALL and UNINSTALL put the systemd unit");
   app.add_flag("--verbose", o.verbose,
                "Print one diagnostic line per handled control request on stderr");
@@ -73,7 +75,7 @@ std::optional<ServiceCommandLine> ParseServiceCommandLine(int argc, const char* 
     return std::nullopt;
   }
   o.home_given = app.count("--home") > 0;
-  o.port_given = app.count("--port") > 0;
+  if (app.count("--port") > 0) o.port = port;
   o.home_dir = AbsoluteDirectory(o.home_given ? o.home_dir
                                               : HostDirectoryOf(ExecutableHostPath()));
   return command;

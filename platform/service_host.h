@@ -33,11 +33,10 @@ inline constexpr char kDefaultUnitDirectory[] = "/etc/systemd/system";
 // Options of a service program.
 struct ServiceOptions {
   std::string home_dir;  // absolute host path standing for the executable's directory
-  int port = 8090;
+  std::optional<int> port;  // --port, when given (the program has its own default)
   std::string unit_dir = kDefaultUnitDirectory;
   bool verbose = false;           // one diagnostic line on stderr per handled control request
   bool home_given = false;        // --home was on the command line
-  bool port_given = false;        // --port was on the command line
 };
 
 struct ServiceCommandLine {

@@ -137,7 +137,7 @@ int InstallService(const ServiceRegistration& registration, const ServiceCommand
     if (executable.empty()) RaiseOSError(kErrorFileNotFound);
     std::vector<std::string> arguments;
     if (o.home_given) arguments.insert(arguments.end(), {"--home", o.home_dir});
-    if (o.port_given) arguments.insert(arguments.end(), {"--port", std::to_string(o.port)});
+    if (o.port) arguments.insert(arguments.end(), {"--port", std::to_string(*o.port)});
     WriteWholeFile(UnitFilePath(registration, o.unit_dir),
                    ServiceUnitText(registration, executable, arguments));
     if (ManagesUnits(o.unit_dir)) {

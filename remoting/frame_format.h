@@ -13,6 +13,9 @@
 
 namespace vantry {
 
+// The TCP port a server listens on and a channel connects to unless told otherwise.
+inline constexpr int kDefaultPort = 8090;
+
 inline constexpr size_t kFrameLengthSize = 4;
 // The input buffer of a connection, which the frame lengths and short frames pass through;
 // longer payloads are read straight into their destination.

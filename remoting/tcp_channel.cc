@@ -20,27 +20,25 @@ class BusyGuard {
   std::atomic<bool>* busy_;
 };
 
-// The port of "host:port"; nothing when the text after the colon is not 1 to 65535.
-std::optional<int> ParsePort(std::string_view text) {
-  int port = 0;
-  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), port);
-  if (error != std::errc() || end != text.data() + text.size() || port < 1 || port > 65535) {
-    return std::nullopt;
-  }
-  return port;
-}
-
 }  // namespace
 
-void ResolveTarget(const std::string& host, int default_port, std::string* address, int* port) {
-  std::string name = host;
-  *port = default_port;
-  if (size_t colon = host.rfind(':'); colon != std::string::npos) {
-    std::optional<int> parsed = ParsePort(std::string_view(host).substr(colon + 1));
-    if (!parsed) throw ESocketError(kWsaHostNotFound);
-    name = host.substr(0, colon);
-    *port = *parsed;
+std::optional<HostAndPort> SplitHostAndPort(std::string_view text) {
+  size_t colon = text.rfind(':');
+  if (colon == std::string_view::npos) return HostAndPort{std::string(text), std::nullopt};
+  std::string_view digits = text.substr(colon + 1);
+  int port = 0;
+  auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), port);
+  if (error != std::errc() || end != digits.data() + digits.size() || port < 1 || port > 65535) {
+    return std::nullopt;
   }
+  return HostAndPort{std::string(text.substr(0, colon)), port};
+}
+
+void ResolveTarget(const std::string& host, int default_port, std::string* address, int* port) {
+  std::optional<HostAndPort> split = SplitHostAndPort(host);
+  if (!split) throw ESocketError(kWsaHostNotFound);
+  const std::string& name = split->host;
+  *port = split->port.value_or(default_port);
   if (AsciiSameText(name, "localhost")) {
     *address = "127.0.0.1";
     return;

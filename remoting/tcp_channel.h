@@ -19,9 +19,12 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "remoting/binary_stream.h"
+#include "remoting/frame_format.h"
 #include "remoting/message.h"
 #include "remoting/tcp_connection.h"
 #include "remoting/transport.h"
@@ -39,7 +42,6 @@ class IROTransportChannel : public IROTransport {
 
 class TROTCPChannel : public IROTransportChannel {
  public:
-  static constexpr int kDefaultPort = 8090;
 
   TROTCPChannel() = default;
   TROTCPChannel(const TROTCPChannel&) = delete;
@@ -92,6 +94,15 @@ class TROTCPChannel : public IROTransportChannel {
   std::unique_ptr<TROTCPConnection> connection_;
   std::unique_ptr<TROTCPConnection> next_connection_;  // opened ahead, unused yet
 };
+
+// A channel's Host split at its last colon: "host:port" or "host" alone.
+struct HostAndPort {
+  std::string host;
+  std::optional<int> port;  // absent when Host names none
+};
+// Splits `text`; nullopt when there is a colon and what follows it is not a number from 1 to
+// 65535.
+std::optional<HostAndPort> SplitHostAndPort(std::string_view text);
 
 // Splits "host:port" (port 1 to 65535) or takes `host` with `default_port`, and resolves the
 // host: "localhost" in any letter case to 127.0.0.1, a dotted address as is, else the first IPv4

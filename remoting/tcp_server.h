@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "platform/socket.h"
+#include "remoting/frame_format.h"
 #include "remoting/server.h"
 #include "remoting/tcp_connection.h"
 #include "remoting/worker_pool.h"
@@ -29,7 +30,6 @@ VANTRY_EXCEPTION(ETerminateThreadTimeout, ENetError);
 
 class TROTCPServer : public TROServer {
  public:
-  static constexpr int kDefaultPort = 8090;
   static constexpr int kListenBacklog = 15;
   static constexpr int kAcceptPollMs = 100;
   static constexpr int kShutdownCheckMs = 250;

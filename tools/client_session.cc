@@ -1,23 +1,17 @@
 #include "tools/client_session.h"
 
-#include <charconv>
+#include <optional>
 
 #include "tools/usage_error.h"
 
 namespace vantry::client {
 
 Session::Session(const std::string& server) {
-  size_t colon = server.rfind(':');
-  std::string host = server.substr(0, colon);
-  if (host.empty()) throw UsageError("--server needs a host: HOST[:PORT]");
-  if (colon != std::string::npos) {
-    std::string port = server.substr(colon + 1);
-    int value = 0;
-    auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), value);
-    if (error != std::errc() || end != port.data() + port.size() || value < 1 || value > 65535) {
-      throw UsageError("the port in --server \"" + server + "\" must be a number from 1 to 65535");
-    }
+  std::optional<HostAndPort> split = SplitHostAndPort(server);
+  if (!split) {
+    throw UsageError("the port in --server \"" + server + "\" must be a number from 1 to 65535");
   }
+  if (split->host.empty()) throw UsageError("--server needs a host: HOST[:PORT]");
   channel_.SetHost(server);
   holder_.SetMessage(&message_);
   holder_.SetChannel(&channel_);

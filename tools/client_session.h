@@ -16,7 +16,8 @@
 
 namespace vantry::client {
 
-inline constexpr char kDefaultServer[] = "127.0.0.1:8090";
+// The server a command talks to unless --server names another: this machine, the default port.
+inline const std::string kDefaultServer = "127.0.0.1:" + std::to_string(kDefaultPort);
 
 class Session {
  public:

@@ -40,7 +40,7 @@ int RunHost(const ServiceRegistration& registration, const ServiceOptions& optio
   SystemClock clock;
   // The host's server stays off until ServiceStart, so dispatch cannot reach the registries
   // before they are filled below.
-  auto host = std::make_unique<TWindowsService>(THostOptions{options.home_dir, options.port},
+  auto host = std::make_unique<TWindowsService>(THostOptions{options.home_dir, options.port.value_or(kDefaultPort)},
                                                 drives, file_system, clock);
   // Dispatch finds VantryService and callers' types in the start-up registries; they are
   // emptied only once the server is off again.
