@@ -21,28 +21,29 @@ std::string NormalizeBase(std::string base) {
 TSettingsRead ParseSettings(const IniFile& ini, std::string_view executable_dir) {
   TSettingsRead read;
   THostSettings& s = read.settings;
+  const THostSettings defaults;  // the values a missing or unreadable key takes
   // The order is the one the settings have always been read in; OtherTargetServers must come
   // before MigrationTargetServer, whose default it supplies.
   const std::string base =
       NormalizeBase(ini.ReadString(kVantry, "BaseDefaultDirectory", executable_dir));
   s.DefaultBackupPath = ini.ReadString(kVantry, "DefaultBackupPath", base + "DefaultBackup");
   s.DefaultDatabasePath = ini.ReadString(kVantry, "DefaultDatabasePath", base + "DefaultDatabase");
-  s.AllowedBackups = ini.ReadInteger(kVantry, "AllowedBackups", 1);
-  s.MaxBackupTimeMinutes = ini.ReadInteger(kVantry, "MaxBackupTimeMinutes", 60);
+  s.AllowedBackups = ini.ReadInteger(kVantry, "AllowedBackups", defaults.AllowedBackups);
+  s.MaxBackupTimeMinutes = ini.ReadInteger(kVantry, "MaxBackupTimeMinutes", defaults.MaxBackupTimeMinutes);
   read.other_target_servers = ini.ReadCommaList(kVantry, "OtherTargetServers");
   s.AlternateBackupPath =
       ini.ReadString(kVantry, "AlternateBackupPath", base + "DefaultAlternateBackupPath");
   s.AlternateRestorePath =
       ini.ReadString(kVantry, "AlternateRestorePath", base + "DefaultAlternateRestorePath");
-  s.FBIsClassic = ini.ReadBool(kVantry, "FBIsClassic", true);
-  s.BackupPeriodStartHour = ini.ReadInteger(kVantry, "BackupPeriodStartHour", 23);
-  s.BackupPeriodEndHour = ini.ReadInteger(kVantry, "BackupPeriodEndHour", 5);
+  s.FBIsClassic = ini.ReadBool(kVantry, "FBIsClassic", defaults.FBIsClassic);
+  s.BackupPeriodStartHour = ini.ReadInteger(kVantry, "BackupPeriodStartHour", defaults.BackupPeriodStartHour);
+  s.BackupPeriodEndHour = ini.ReadInteger(kVantry, "BackupPeriodEndHour", defaults.BackupPeriodEndHour);
   s.MigrationTargetServer = ini.ReadString(
       kMigration, "MigrationTargetServer",
       read.other_target_servers.empty() ? std::string() : read.other_target_servers.front());
-  s.MigrateAllDatabases = ini.ReadBool(kMigration, "MigrateAllDatabases", false);
-  s.MigrateUsingClone = ini.ReadBool(kMigration, "MigrateUsingClone", false);
-  s.DefaultDeleteStrategy = UpperCase(ini.ReadString(kVantry, "DefaultDeleteStrategy", "Careful"));
+  s.MigrateAllDatabases = ini.ReadBool(kMigration, "MigrateAllDatabases", defaults.MigrateAllDatabases);
+  s.MigrateUsingClone = ini.ReadBool(kMigration, "MigrateUsingClone", defaults.MigrateUsingClone);
+  s.DefaultDeleteStrategy = UpperCase(ini.ReadString(kVantry, "DefaultDeleteStrategy", defaults.DefaultDeleteStrategy));
   return read;
 }
 

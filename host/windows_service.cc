@@ -174,26 +174,6 @@ THostSettings TWindowsService::GetSettings() const {
   return settings_;
 }
 
-#define VANTRY_HOST_GETTER(Type, Name)      \
-  Type TWindowsService::Get##Name() const { \
-    Lock lock(lock_);                       \
-    return settings_.Name;                  \
-  }
-VANTRY_HOST_GETTER(std::string, DefaultBackupPath)
-VANTRY_HOST_GETTER(std::string, DefaultDatabasePath)
-VANTRY_HOST_GETTER(int32_t, AllowedBackups)
-VANTRY_HOST_GETTER(int32_t, MaxBackupTimeMinutes)
-VANTRY_HOST_GETTER(std::string, AlternateBackupPath)
-VANTRY_HOST_GETTER(std::string, AlternateRestorePath)
-VANTRY_HOST_GETTER(bool, FBIsClassic)
-VANTRY_HOST_GETTER(int32_t, BackupPeriodStartHour)
-VANTRY_HOST_GETTER(int32_t, BackupPeriodEndHour)
-VANTRY_HOST_GETTER(std::string, MigrationTargetServer)
-VANTRY_HOST_GETTER(bool, MigrateAllDatabases)
-VANTRY_HOST_GETTER(bool, MigrateUsingClone)
-VANTRY_HOST_GETTER(std::string, DefaultDeleteStrategy)
-#undef VANTRY_HOST_GETTER
-
 void TWindowsService::GetOtherTargetServers(std::vector<std::string>& servers) const {
   Lock lock(lock_);
   servers = other_target_servers_;

@@ -101,10 +101,10 @@ class WindowsServiceTest : public ::testing::Test {
 TEST_F(WindowsServiceTest, StartWithoutIniServesDefaultsBelowTheHomeDirectory) {
   host_.ServiceStart();
   EXPECT_EQ(host_.GetExecutableDirectory(), ExecutableDir());
-  EXPECT_EQ(host_.GetDefaultBackupPath(), ExecutableDir() + "DefaultBackup");
-  EXPECT_EQ(host_.GetAlternateRestorePath(), ExecutableDir() + "DefaultAlternateRestorePath");
-  EXPECT_EQ(host_.GetAllowedBackups(), 1);
-  EXPECT_EQ(host_.GetDefaultDeleteStrategy(), "CAREFUL");
+  EXPECT_EQ(host_.GetSettings().DefaultBackupPath, ExecutableDir() + "DefaultBackup");
+  EXPECT_EQ(host_.GetSettings().AlternateRestorePath, ExecutableDir() + "DefaultAlternateRestorePath");
+  EXPECT_EQ(host_.GetSettings().AllowedBackups, 1);
+  EXPECT_EQ(host_.GetSettings().DefaultDeleteStrategy, "CAREFUL");
   EXPECT_THAT(OtherTargetServers(), IsEmpty());
   EXPECT_TRUE(host_.CleanUpTimer().Enabled());
   EXPECT_EQ(host_.CleanUpTimer().Interval(), 20000);
@@ -146,13 +146,13 @@ TEST_F(WindowsServiceTest, InstanceIdentifierCarriesTheComputerName) {
 TEST_F(WindowsServiceTest, ContinueRereadsTheSettingsFile) {
   WriteIni("[Vantry]\nAllowedBackups=2\nOtherTargetServers=A,B\n");
   host_.ServiceStart();
-  EXPECT_EQ(host_.GetAllowedBackups(), 2);
-  EXPECT_EQ(host_.GetMigrationTargetServer(), "A");
+  EXPECT_EQ(host_.GetSettings().AllowedBackups, 2);
+  EXPECT_EQ(host_.GetSettings().MigrationTargetServer, "A");
   WriteIni("[vantry]\nallowedbackups=5\nothertargetservers=C\n");
   host_.ServiceContinue();
-  EXPECT_EQ(host_.GetAllowedBackups(), 5);
+  EXPECT_EQ(host_.GetSettings().AllowedBackups, 5);
   EXPECT_THAT(OtherTargetServers(), ElementsAre("C"));
-  EXPECT_EQ(host_.GetMigrationTargetServer(), "C");
+  EXPECT_EQ(host_.GetSettings().MigrationTargetServer, "C");
 }
 
 TEST_F(WindowsServiceTest, StopForgetsTheListsAndStartBeginsEmpty) {
@@ -173,7 +173,7 @@ TEST_F(WindowsServiceTest, UnreadableIniFailsStartBeforeTheTimerIsSwitchedOn) {
   std::unique_ptr<File> held = HoldIniExclusively();
   EXPECT_THAT([&] { host_.ServiceStart(); }, ThrowsMessage<EFOpenError>(StrEq(HeldIniMessage())));
   EXPECT_FALSE(host_.CleanUpTimer().Enabled());
-  EXPECT_EQ(host_.GetAllowedBackups(), 1);
+  EXPECT_EQ(host_.GetSettings().AllowedBackups, 1);
 }
 
 TEST_F(WindowsServiceTest, FailedContinueLeavesSettingsAndPauseAsTheyWere) {
@@ -184,11 +184,11 @@ TEST_F(WindowsServiceTest, FailedContinueLeavesSettingsAndPauseAsTheyWere) {
   std::unique_ptr<File> held = HoldIniExclusively();
   EXPECT_THAT([&] { host_.ServiceContinue(); },
               ThrowsMessage<EFOpenError>(StrEq(HeldIniMessage())));
-  EXPECT_EQ(host_.GetAllowedBackups(), 2);
+  EXPECT_EQ(host_.GetSettings().AllowedBackups, 2);
   EXPECT_FALSE(host_.CleanUpTimer().Enabled());
   held.reset();
   host_.ServiceContinue();
-  EXPECT_EQ(host_.GetAllowedBackups(), 7);
+  EXPECT_EQ(host_.GetSettings().AllowedBackups, 7);
 }
 
 TEST_F(WindowsServiceTest, AllowListAndSettingsFileAreReadUnderTheHostLock) {
@@ -202,7 +202,7 @@ TEST_F(WindowsServiceTest, AllowListAndSettingsFileAreReadUnderTheHostLock) {
 TEST_F(WindowsServiceTest, GettersTakeTheLockReentrantly) {
   host_.ServiceStart();
   std::lock_guard<std::recursive_mutex> lock(host_.HostLock());
-  EXPECT_EQ(host_.GetAllowedBackups(), 1);
+  EXPECT_EQ(host_.GetSettings().AllowedBackups, 1);
   host_.ReadSettings();
 }
 
@@ -213,10 +213,10 @@ TEST_F(WindowsServiceTest, DrivesSectionReplacesTheDriveMapAndTheBaseDirectory) 
   EXPECT_EQ(drives_.Root('d'), "/srv/firebird");
   EXPECT_EQ(drives_.Root('Z'), "/");
   EXPECT_EQ(host_.GetExecutableDirectory(), "H:\\");
-  EXPECT_EQ(host_.GetDefaultBackupPath(), "H:\\DefaultBackup");
+  EXPECT_EQ(host_.GetSettings().DefaultBackupPath, "H:\\DefaultBackup");
   WriteIni("[Vantry]\nAllowedBackups=3\n");  // read back through H:
   host_.ServiceContinue();
-  EXPECT_EQ(host_.GetAllowedBackups(), 3);
+  EXPECT_EQ(host_.GetSettings().AllowedBackups, 3);
   EXPECT_EQ(drives_.Root('H'), std::nullopt);
   EXPECT_EQ(host_.GetExecutableDirectory(), ExecutableDir());
 }
@@ -229,7 +229,7 @@ TEST_F(WindowsServiceTest, DrivesThatCannotReachTheHomeAreRefused) {
               ThrowsMessage<Exception>(
                   StrEq("No drive reaches the home directory \"" + home_.path() + "\"")));
   EXPECT_EQ(drives_.Root('Z'), "/");
-  EXPECT_EQ(host_.GetAllowedBackups(), 2);
+  EXPECT_EQ(host_.GetSettings().AllowedBackups, 2);
 }
 
 TEST_F(WindowsServiceTest, AllowListKeepsEachLineAsWrittenAndDropsComments) {

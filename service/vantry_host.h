@@ -1,7 +1,7 @@
 // IVantryHost: what the operations of VantryService need of the long-lived service host: a
 // snapshot of the settings, the instance identity and the backup-permission registry. The
 // service declares it and the host implements it, so the service never sees the host itself;
-// tests hand TVantryService a fake (service/fake_vantry_host.h).
+// tests hand TVantryService a fake (service/testing/fake_vantry_host.h).
 //
 // Thread safety: implementations are called from any number of connection threads at once; each
 // call is atomic with respect to the others and hands out copies.
@@ -13,7 +13,9 @@
 
 namespace vantry {
 
-// The settings of "Vantry.ini" as the host holds them, every field with its default.
+// The settings of "Vantry.ini" as the host holds them, every field with the default it takes when
+// its key is missing or unreadable (host/settings.cc reads them; the paths' defaults depend on
+// BaseDefaultDirectory and are made there).
 struct THostSettings {
   std::string DefaultBackupPath;
   std::string DefaultDatabasePath;
