@@ -75,13 +75,22 @@ std::string FileSystem::CreateTempFile(const std::string& directory, std::string
   }
 }
 
-std::string FileSystem::ReadWholeFile(const std::string& path) {
-  std::unique_ptr<File> file;
+std::unique_ptr<File> FileSystem::OpenFileStream(const std::string& path, FileAccess access,
+                                                 FileShare share, FileDisposition disposition) {
   try {
-    file = OpenFile(path, FileAccess::kRead, FileShare::kRead, FileDisposition::kOpenExisting);
+    return OpenFile(path, access, share, disposition);
   } catch (const EOSError& e) {
-    throw EFOpenError(Format("Cannot open file \"%s\". %s", path, Win32ErrorText(e.ErrorCode())));
+    std::string_view reason = Win32ErrorText(e.ErrorCode());
+    if (disposition == FileDisposition::kOpenExisting) {
+      throw EFOpenError(Format("Cannot open file \"%s\". %s", path, reason));
+    }
+    throw EFCreateError(Format("Cannot create file \"%s\". %s", path, reason));
   }
+}
+
+std::string FileSystem::ReadWholeFile(const std::string& path) {
+  std::unique_ptr<File> file =
+      OpenFileStream(path, FileAccess::kRead, FileShare::kRead, FileDisposition::kOpenExisting);
   std::string content;
   char buffer[65536];
   while (int64_t n = file->Read(buffer, sizeof(buffer))) content.append(buffer, n);

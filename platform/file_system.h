@@ -133,6 +133,12 @@ class FileSystem {
   // path; the caller deletes it. Throws EOSError (3 when the directory does not exist).
   std::string CreateTempFile(const std::string& directory, std::string_view prefix);
 
+  // OpenFile as a file stream opens: a failure is raised as EFOpenError "Cannot open file "%s".
+  // %s" when `disposition` opens an existing file, as EFCreateError "Cannot create file "%s". %s"
+  // when it creates one, with `path` as given and the system text of the failure's code.
+  std::unique_ptr<File> OpenFileStream(const std::string& path, FileAccess access, FileShare share,
+                                       FileDisposition disposition);
+
   // The whole content of a file opened for reading, sharing reading only. Throws EFOpenError
   // "Cannot open file "%s". %s" with `path` as given and the system text when it cannot be
   // opened (missing, no permission, held by an open that does not share reading).

@@ -44,15 +44,9 @@ int64_t StrToInt64(const std::string& text) {
 // Opens the part a chunk goes into, without sharing: a second call on the same part fails
 // instead of interleaving its data with ours.
 std::unique_ptr<File> OpenPart(FileSystem& file_system, const std::string& path, bool existing) {
-  try {
-    return file_system.OpenFile(
-        path, FileAccess::kReadWrite, FileShare::kNone,
-        existing ? FileDisposition::kOpenExisting : FileDisposition::kCreateAlways);
-  } catch (const EOSError& e) {
-    std::string_view reason = Win32ErrorText(e.ErrorCode());
-    if (existing) throw EFOpenError(Format("Cannot open file \"%s\". %s", path, reason));
-    throw EFCreateError(Format("Cannot create file \"%s\". %s", path, reason));
-  }
+  return file_system.OpenFileStream(
+      path, FileAccess::kReadWrite, FileShare::kNone,
+      existing ? FileDisposition::kOpenExisting : FileDisposition::kCreateAlways);
 }
 
 }  // namespace

@@ -97,13 +97,9 @@ class ChunkReader {
 };
 
 std::unique_ptr<File> OpenSource(FileSystem& file_system, const std::string& path) {
-  try {
-    // Not shared: the file cannot change under the transfer.
-    return file_system.OpenFile(path, FileAccess::kRead, FileShare::kNone,
-                                FileDisposition::kOpenExisting);
-  } catch (const EOSError& e) {
-    throw EFOpenError(Format("Cannot open file \"%s\". %s", path, Win32ErrorText(e.ErrorCode())));
-  }
+  // Not shared: the file cannot change under the transfer.
+  return file_system.OpenFileStream(path, FileAccess::kRead, FileShare::kNone,
+                                    FileDisposition::kOpenExisting);
 }
 
 }  // namespace
