@@ -1,10 +1,11 @@
 #include <syslog.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <exception>
 #include <mutex>
 
 #include "platform/event_log.h"
+#include "platform/os_error.h"
 
 namespace vantry {
 
@@ -22,8 +23,7 @@ void WriteToStderr(const std::string& text) {
   const char* p = line.data();
   size_t left = line.size();
   while (left > 0) {
-    ssize_t n = ::write(STDERR_FILENO, p, left);
-    if (n < 0 && errno == EINTR) continue;
+    ssize_t n = RetryOnEintr([&] { return ::write(STDERR_FILENO, p, left); });
     if (n <= 0) return;  // nowhere else to report a broken stderr
     p += n;
     left -= static_cast<size_t>(n);
@@ -47,6 +47,18 @@ void WriteEventLogError(const std::string& source, const std::string& text) {
 void WriteDiagnosticLine(const std::string& text) {
   std::lock_guard<std::mutex> lock(LogMutex());
   WriteToStderr(text);
+}
+
+void WriteDebugLog(const std::string& text) { ::syslog(LOG_DEBUG, "%s", text.c_str()); }
+
+std::string CurrentExceptionText() {
+  try {
+    throw;
+  } catch (const std::exception& error) {
+    return error.what();
+  } catch (...) {
+    return "unknown exception";
+  }
 }
 
 }  // namespace vantry

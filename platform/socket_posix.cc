@@ -10,6 +10,7 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/os_error.h"
 #include "platform/socket.h"
 
 namespace vantry {
@@ -85,11 +86,12 @@ constexpr CodeText kCodeTexts[] = {
     {11001, "Host not found."},
 };
 
-[[noreturn]] void RaiseErrno(int errno_value) {
+// Socket failures are raised with their Winsock codes (ESocketError), not as EOSError.
+[[noreturn]] void RaiseSocketError(int errno_value) {
   throw ESocketError(WinsockCodeFromErrno(errno_value));
 }
 
-[[noreturn]] void RaiseLastError() { RaiseErrno(errno); }
+[[noreturn]] void RaiseLastError() { RaiseSocketError(errno); }
 
 bool ToSockAddr(const std::string& dotted, int port, sockaddr_in* addr) {
   std::memset(addr, 0, sizeof(*addr));
@@ -114,11 +116,10 @@ bool Name(int fd, int (*query)(int, sockaddr*, socklen_t*), sockaddr_in* addr) {
 
 bool WaitFor(int fd, short events, int timeout_ms) {
   pollfd pfd{fd, events, 0};
-  for (;;) {
-    int n = poll(&pfd, 1, timeout_ms);
-    if (n >= 0) return n > 0;
-    if (errno != EINTR) RaiseLastError();
-  }
+  // An interrupted wait starts again with the whole timeout: a signal only makes it longer.
+  int n = RetryOnEintr([&] { return poll(&pfd, 1, timeout_ms); });
+  if (n < 0) RaiseLastError();
+  return n > 0;
 }
 
 }  // namespace
@@ -203,11 +204,9 @@ void Socket::Listen(int backlog) {
 }
 
 Socket Socket::Accept() {
-  for (;;) {
-    int fd = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd >= 0) return Socket(fd);
-    if (errno != EINTR) RaiseLastError();
-  }
+  int fd = RetryOnEintr([&] { return accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC); });
+  if (fd < 0) RaiseLastError();
+  return Socket(fd);
 }
 
 void Socket::Connect(const std::string& dotted_address, int port) {
@@ -220,7 +219,7 @@ void Socket::Connect(const std::string& dotted_address, int port) {
   int error = 0;
   socklen_t length = sizeof(error);
   getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length);
-  if (error != 0) RaiseErrno(error);
+  if (error != 0) RaiseSocketError(error);
 }
 
 bool Socket::WaitReadable(int timeout_ms) const { return WaitFor(fd_, POLLIN, timeout_ms); }
@@ -229,11 +228,9 @@ bool Socket::WaitWritable(int timeout_ms) const { return WaitFor(fd_, POLLOUT, t
 
 size_t Socket::Receive(void* dest, size_t count) {
   if (fd_ < 0) throw EDisconnected(kDisconnected);
-  for (;;) {
-    ssize_t n = recv(fd_, dest, count, 0);
-    if (n >= 0) return static_cast<size_t>(n);
-    if (errno != EINTR) RaiseLastError();
-  }
+  ssize_t n = RetryOnEintr([&] { return recv(fd_, dest, count, 0); });
+  if (n < 0) RaiseLastError();
+  return static_cast<size_t>(n);
 }
 
 size_t Socket::ReceiveAll(void* dest, size_t count) {
@@ -241,13 +238,10 @@ size_t Socket::ReceiveAll(void* dest, size_t count) {
   char* out = static_cast<char*>(dest);
   size_t done = 0;
   while (done < count) {
-    ssize_t n = recv(fd_, out + done, count - done, MSG_WAITALL);
+    ssize_t n = RetryOnEintr([&] { return recv(fd_, out + done, count - done, MSG_WAITALL); });
+    if (n < 0) RaiseLastError();
     if (n == 0) break;
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-    } else if (errno != EINTR) {
-      RaiseLastError();
-    }
+    done += static_cast<size_t>(n);
   }
   return done;
 }
@@ -255,11 +249,9 @@ size_t Socket::ReceiveAll(void* dest, size_t count) {
 size_t Socket::Send(const void* src, size_t count, bool more) {
   if (fd_ < 0) throw EDisconnected(kNotConnected);
   int flags = MSG_NOSIGNAL | (more ? MSG_MORE : 0);
-  for (;;) {
-    ssize_t n = send(fd_, src, count, flags);
-    if (n >= 0) return static_cast<size_t>(n);
-    if (errno != EINTR) RaiseLastError();
-  }
+  ssize_t n = RetryOnEintr([&] { return send(fd_, src, count, flags); });
+  if (n < 0) RaiseLastError();
+  return static_cast<size_t>(n);
 }
 
 void Socket::ShutdownSend() {

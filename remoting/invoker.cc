@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "platform/event_log.h"
 #include "remoting/class_factory.h"
 #include "remoting/ro_exception.h"
 
@@ -13,8 +14,8 @@ constexpr std::string_view kHandlerPrefix = "Invoke_";
 constexpr size_t kMaxHandlerName = 255;
 
 // Event registration: reads the client id and the event types, then needs the event interface.
-void RegisterEventClient(TRORemotable& instance, IROMessage& message, IROTransport& transport,
-                         TROResponseOptions& options) {
+void RegisterEventClient(TRORemotable& instance, IROMessage& message, IROTransport& /*transport*/,
+                         TROResponseOptions& /*options*/) {
   std::string client_id;
   std::string event_types;
   message.Read("ClientID", client_id);
@@ -22,8 +23,8 @@ void RegisterEventClient(TRORemotable& instance, IROMessage& message, IROTranspo
   InterfaceOf<IROEventReceiver>(instance);
 }
 
-void GetEventsData(TRORemotable& instance, IROMessage& message, IROTransport& transport,
-                   TROResponseOptions& options) {
+void GetEventsData(TRORemotable& instance, IROMessage& message, IROTransport& /*transport*/,
+                   TROResponseOptions& /*options*/) {
   std::string client_id;
   message.Read("ClientID", client_id);
   InterfaceOf<IROEventReceiver>(instance);
@@ -86,7 +87,8 @@ bool TROInvoker::InvokeOperation(IROClassFactory& factory, IROMessage& message,
     try {
       AfterInvoke(*instance, message, error);
     } catch (...) {
-      // The handler's error is the one the caller must see.
+      // The handler's error is the one the caller must see; this one only goes to the log.
+      WriteDebugLog("AfterInvoke failed after a failed call: " + CurrentExceptionText());
     }
     factory.ReleaseInstance(client_id, instance);
     std::rethrow_exception(error);

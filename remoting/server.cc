@@ -1,5 +1,6 @@
 #include "remoting/server.h"
 
+#include "platform/event_log.h"
 #include "remoting/dispatch.h"
 #include "remoting/ro_exception.h"
 
@@ -57,13 +58,15 @@ bool TROServer::DispatchRequest(IROTransport& transport, TROBinaryMemoryStream& 
     } catch (const std::exception& error) {
       if (*error.what() != '\0') text = error.what();
     } catch (...) {
+      // Not a std::exception: it has no text, and the caller is told "Unhandled exception".
     }
     response.Clear();
     response.Write(text);
     try {
       CallStreamHook(on_write_to_stream, response);
     } catch (...) {
-      // The raw error text stands.
+      // The raw error text stands; the hook's own failure only goes to the log.
+      WriteDebugLog("Stream hook failed on an error response: " + CurrentExceptionText());
     }
   }
   response.Rewind();
