@@ -289,12 +289,24 @@ void TAbZipper::WriteNewEntry(ZipEntry* entry, File& out) {
 void TAbZipper::CopyUnchangedEntry(ZipEntry* entry, File& out) {
   int64_t data_offset;
   entry->local_extra = ReadLocalExtra(*archive_, *entry, &data_offset);
+  if ((entry->flags & kFlagDataDescriptor) != 0) {
+    // The entry keeps its flag and its descriptor: readers look for the descriptor after the
+    // data, and an encrypted entry's header is checked against the time, not the CRC, while the
+    // flag is set. The local header keeps a ZIP64 field exactly when the descriptor has 64-bit
+    // sizes, since readers take the descriptor's form from it.
+    bool zip64_sizes = FindExtraField(entry->local_extra, kExtraZip64).has_value();
+    entry->data_descriptor = ReadDataDescriptor(
+        *archive_, *entry, data_offset + static_cast<int64_t>(entry->compressed_size), zip64_sizes);
+  }
   entry->local_header_offset = out.Seek(0, SeekOrigin::kCurrent);
   FinishEntryRecords(entry);
   std::string header = EncodeLocalHeader(*entry);
   out.Write(header.data(), header.size());
   archive_->Seek(data_offset, SeekOrigin::kBegin);
   CopyBytes(*archive_, out, entry->compressed_size, nullptr);
+  if (!entry->data_descriptor.empty()) {
+    out.Write(entry->data_descriptor.data(), entry->data_descriptor.size());
+  }
 }
 
 void TAbZipper::RemoveLeftoverTemporaryFiles() {

@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <random>
-
 #include "platform/child_process.h"
 #include "platform/clock.h"
 #include "zip/zip_format.h"
@@ -19,20 +17,6 @@ using testing::StrEq;
 using testing::ThrowsMessage;
 
 constexpr char kArchive[] = "T:\\B\\db.zip";
-
-std::string Compressible(size_t size) {
-  std::string s;
-  for (int i = 0; s.size() < size; ++i) s += "line " + std::to_string(i % 977) + " of the backup\n";
-  s.resize(size);
-  return s;
-}
-
-std::string Random(size_t size, uint32_t seed = 1) {
-  std::mt19937 random(seed);
-  std::string s(size, '\0');
-  for (char& c : s) c = static_cast<char>(random());
-  return s;
-}
 
 uint32_t Crc(const std::string& s) {
   return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(s.data()), s.size()));

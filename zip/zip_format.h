@@ -3,7 +3,8 @@
 // 32-bit markers that send a value to the ZIP64 field, and the limits against hostile archives.
 // All numbers in the file are little-endian.
 //
-//   archive = { local header, entry data }*  central directory  [ZIP64 end record, locator]  end
+//   archive = { local header, entry data, [data descriptor] }*  central directory
+//             [ZIP64 end record, locator]  end record
 //
 //   local header (30 + name + extra)     central header (46 + name + extra + comment)
 //    0 signature 0x04034B50               0 signature 0x02014B50
@@ -16,6 +17,10 @@
 //   22 uncompressed size                 28 name length, 30 extra length, 32 comment length
 //   26 name length, 28 extra length      34 disk number start, 36 internal, 38 external attrs
 //   30 name, extra                       42 local header offset, 46 name, extra, comment
+//
+//   data descriptor, after the data when flag bit 3 is set (12, 16, 20 or 24):
+//    [signature 0x08074B50] CRC-32, compressed size, uncompressed size (4 bytes each, or 8 each
+//    when the local header holds a ZIP64 field)
 //
 //   end record (22 + comment): 0 signature, 4 this disk, 6 directory's disk, 8 entries here,
 //   10 entries, 12 directory size, 16 directory offset, 20 comment length.
@@ -33,14 +38,21 @@ inline constexpr uint32_t kCentralHeaderSignature = 0x02014B50;
 inline constexpr uint32_t kEndRecordSignature = 0x06054B50;
 inline constexpr uint32_t kZip64EndRecordSignature = 0x06064B50;
 inline constexpr uint32_t kZip64LocatorSignature = 0x07064B50;
+// After the data of an entry with flag bit 3, optionally: the data descriptor's signature.
+inline constexpr uint32_t kDataDescriptorSignature = 0x08074B50;
 // At offset 0: a spanned archive's first volume. Such a file counts as a ZIP archive.
-inline constexpr uint32_t kSpannedArchiveMarker = 0x08074B50;
+inline constexpr uint32_t kSpannedArchiveMarker = kDataDescriptorSignature;
 
 inline constexpr int kLocalHeaderSize = 30;
 inline constexpr int kCentralHeaderSize = 46;
 inline constexpr int kEndRecordSize = 22;
 inline constexpr int kZip64EndRecordSize = 56;
 inline constexpr int kZip64LocatorSize = 20;
+// Data descriptor: [signature], CRC-32, compressed size, uncompressed size; the sizes have 8 bytes
+// each when the local header holds a ZIP64 field, else 4. So 12 or 16 bytes with 32-bit sizes, 20
+// or 24 with 64-bit ones.
+inline constexpr int kDataDescriptorZip64Size = 20;  // without the signature
+inline constexpr int kDataDescriptorMaxSize = 4 + kDataDescriptorZip64Size;
 inline constexpr uint64_t kZip64EndRecordRestSize = kZip64EndRecordSize - 12;
 
 // Offsets inside the local header that the reader of an existing archive needs.

@@ -33,6 +33,24 @@ uint64_t Get64(std::string_view s, size_t at) {
 
 uint32_t Clamp32(uint64_t v) { return v >= kZip64Marker ? kZip64Marker : static_cast<uint32_t>(v); }
 
+bool SizesOverflow(const ZipEntry& entry) {
+  return entry.uncompressed_size >= kZip64Marker || entry.compressed_size >= kZip64Marker;
+}
+
+std::string EncodeDataDescriptor(const ZipEntry& entry, bool signature, bool zip64_sizes) {
+  std::string out;
+  if (signature) Put32(&out, kDataDescriptorSignature);
+  Put32(&out, entry.crc32);
+  if (zip64_sizes) {
+    Put64(&out, entry.compressed_size);
+    Put64(&out, entry.uncompressed_size);
+  } else {
+    Put32(&out, static_cast<uint32_t>(entry.compressed_size));
+    Put32(&out, static_cast<uint32_t>(entry.uncompressed_size));
+  }
+  return out;
+}
+
 [[noreturn]] void RaiseDamaged() { throw Exception(kNotAPkZipFile); }
 
 // Reads exactly `count` bytes at `offset`, or fails as a damaged archive.
@@ -233,7 +251,7 @@ std::string CentralZip64Data(const ZipEntry& entry) {
 }
 
 bool LocalNeedsZip64(const ZipEntry& entry) {
-  return entry.uncompressed_size >= kZip64Marker || entry.compressed_size >= kZip64Marker;
+  return SizesOverflow(entry) || entry.data_descriptor.size() >= kDataDescriptorZip64Size;
 }
 
 void FinishEntryRecords(ZipEntry* entry) {
@@ -243,7 +261,9 @@ void FinishEntryRecords(ZipEntry* entry) {
   bool has_zip64 = FindExtraField(entry->central_extra, kExtraZip64).has_value();
   if (entry->action == ZipAction::kUnchanged) {
     // Taken over from an archive: its versions stand, raised only for a ZIP64 field it gained.
-    if (has_zip64) entry->version_needed = std::max(entry->version_needed, kVersionZip64);
+    if (has_zip64 || LocalNeedsZip64(*entry)) {
+      entry->version_needed = std::max(entry->version_needed, kVersionZip64);
+    }
     return;
   }
   bool directory = entry->stored_name.ends_with('/');
@@ -378,6 +398,20 @@ std::string ReadLocalExtra(File& file, const ZipEntry& entry, int64_t* data_offs
   int64_t extra_length = Get16(header, kLocalExtraLengthOffset);
   *data_offset = offset + kLocalHeaderSize + name_length + extra_length;
   return ReadAt(file, offset + kLocalHeaderSize + name_length, extra_length);
+}
+
+std::string ReadDataDescriptor(File& file, const ZipEntry& entry, int64_t data_end,
+                               bool zip64_sizes) {
+  int64_t available = std::clamp<int64_t>(file.Size() - data_end, 0, kDataDescriptorMaxSize);
+  std::string found = ReadAt(file, data_end, available);
+  for (bool signature : {true, false}) {
+    for (bool zip64 : {zip64_sizes, !zip64_sizes}) {
+      if (!zip64 && SizesOverflow(entry)) continue;
+      std::string candidate = EncodeDataDescriptor(entry, signature, zip64);
+      if (found.starts_with(candidate)) return candidate;
+    }
+  }
+  return EncodeDataDescriptor(entry, true, zip64_sizes || SizesOverflow(entry));
 }
 
 }  // namespace vantry

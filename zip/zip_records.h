@@ -40,6 +40,10 @@ struct ZipEntry {
   std::string local_extra;    // the entry's own local extra fields
   std::string central_extra;  // the central header's extra fields, ZIP64 field included
   std::string comment;        // kept for entries read from an archive; empty for new ones
+  // An entry taken over with flag bit 3 (as streaming writers and encrypting ones make them):
+  // the data descriptor written after its data, as its old archive had it. Empty for all others:
+  // this writer's own entries never carry one.
+  std::string data_descriptor;
 };
 
 // Extra-field lists: the data of field `id`, or nullopt; setting keeps a present field's place
@@ -55,7 +59,8 @@ std::string UnicodePathFieldData(std::string_view stored_name, std::string_view 
 // The central ZIP64 field's data for the entry's values: those that do not fit their header
 // field, in the order uncompressed, compressed, offset, disk. Empty when all fit.
 std::string CentralZip64Data(const ZipEntry& entry);
-// True when the local header must send both sizes to its ZIP64 field.
+// True when the local header must send both sizes to its ZIP64 field: a size overflows, or the
+// entry's data descriptor has 64-bit sizes (readers take the descriptor's form from the field).
 bool LocalNeedsZip64(const ZipEntry& entry);
 
 // Brings the entry's central extra fields (ZIP64 field worked out again from its values) and its
@@ -83,6 +88,15 @@ std::vector<ZipEntry> ReadCentralDirectory(File& file);
 // The local extra fields of `entry` as its old local header holds them, and the offset where its
 // data starts. Throws Exception "Invalid file - not a PKZip file" for a damaged header.
 std::string ReadLocalExtra(File& file, const ZipEntry& entry, int64_t* data_offset);
+
+// The data descriptor of `entry` (flag bit 3) that follows its data in `file` at `data_end`: the
+// first of its forms whose CRC and sizes are the entry's, with the signature before without it,
+// and the sizes as `zip64_sizes` says (the old local header holds a ZIP64 field) before the other
+// width. When none follows (an earlier copy may have left it out), the one to write instead:
+// with the signature, the sizes in the width `zip64_sizes` says, or 64 bits when they overflow.
+// EOSError from the file.
+std::string ReadDataDescriptor(File& file, const ZipEntry& entry, int64_t data_end,
+                               bool zip64_sizes);
 
 inline constexpr char kUnhandledArchiveType[] = "Unhandled Archive Type";
 inline constexpr char kNotAPkZipFile[] = "Invalid file - not a PKZip file";

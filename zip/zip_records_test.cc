@@ -138,6 +138,92 @@ TEST(ZipRecordsTest, EndRecordsWithAndWithoutZip64) {
   EXPECT_EQ(U16(many, 56 + 20 + 8), 0xFFFF);
 }
 
+// A descriptor in each of its four forms, as readers expect them: [signature] CRC-32, sizes.
+std::string Descriptor(const ZipEntry& e, bool signature, bool zip64_sizes) {
+  std::string d;
+  auto put = [&d](uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) d.push_back(static_cast<char>(v >> (8 * i)));
+  };
+  if (signature) put(0x08074B50, 4);
+  put(e.crc32, 4);
+  put(e.compressed_size, zip64_sizes ? 8 : 4);
+  put(e.uncompressed_size, zip64_sizes ? 8 : 4);
+  return d;
+}
+
+// The descriptor after an entry's data is found in whatever form it has, whichever form the old
+// local header announces; where none follows (or one whose values are not the entry's), the one
+// to write is made in the announced form, or with 64-bit sizes when they overflow.
+TEST(ZipRecordsTest, DataDescriptorsAreFoundInEveryFormOrMade) {
+  FakeFileSystem fs;
+  ZipEntry e = NewEntry(9, 4, 0);
+  ZipEntry other = e;
+  other.crc32 = 0x87654321;
+  ZipEntry big = NewEntry(uint64_t{5} << 30, 4, 0);
+  const std::string next_header = "PK\x01\x02 and the rest of the directory";
+  struct Row {
+    const char* what;
+    const ZipEntry& entry;
+    std::string after_data;
+    bool zip64_announced;
+    std::string expected;
+  };
+  std::vector<Row> rows;
+  for (bool signature : {true, false}) {
+    for (bool wide : {false, true}) {
+      for (bool announced : {false, true}) {
+        rows.push_back({"present", e, Descriptor(e, signature, wide) + next_header, announced,
+                        Descriptor(e, signature, wide)});
+      }
+      rows.push_back({"last in the file", e, Descriptor(e, signature, wide), !wide,
+                      Descriptor(e, signature, wide)});
+    }
+  }
+  rows.push_back({"missing", e, next_header, false, Descriptor(e, true, false)});
+  rows.push_back({"missing, ZIP64 announced", e, next_header, true, Descriptor(e, true, true)});
+  rows.push_back({"missing at the end of the file", e, "", false, Descriptor(e, true, false)});
+  rows.push_back({"another entry's", e, Descriptor(other, true, false) + next_header, false,
+                  Descriptor(e, true, false)});
+  rows.push_back({"missing, sizes overflow", big, next_header, false, Descriptor(big, true, true)});
+  for (const Row& r : rows) {
+    fs.WriteFile("T:\\entry", "DATA" + r.after_data);
+    auto file = fs.OpenFile("T:\\entry", FileAccess::kRead, FileShare::kRead,
+                            FileDisposition::kOpenExisting);
+    std::string found = ReadDataDescriptor(*file, r.entry, 4, r.zip64_announced);
+    EXPECT_TRUE(found == r.expected) << r.what << " " << r.after_data.size();
+  }
+}
+
+// An entry taken over with a descriptor of 64-bit sizes keeps a ZIP64 field in its local header,
+// from which readers take the descriptor's form; one with 32-bit sizes has none.
+TEST(ZipRecordsTest, TheLocalZip64FieldFollowsTheDescriptorsForm) {
+  for (bool wide : {false, true}) {
+    ZipEntry e = NewEntry(9, 4, 0);
+    e.action = ZipAction::kUnchanged;
+    e.flags = kFlagDataDescriptor;
+    e.version_needed = 20;
+    e.data_descriptor = Descriptor(e, true, wide);
+    FinishEntryRecords(&e);
+    std::string local = EncodeLocalHeader(e);
+    EXPECT_EQ(U16(local, 6), kFlagDataDescriptor);
+    EXPECT_EQ(U32(local, 14), e.crc32);
+    EXPECT_EQ(e.version_needed, wide ? 45 : 20);
+    EXPECT_EQ(EncodeCentralHeader(e).size(), 46u + 14);  // no central ZIP64 field
+    if (wide) {
+      EXPECT_EQ(U32(local, 18), 0xFFFFFFFFu);
+      EXPECT_EQ(U32(local, 22), 0xFFFFFFFFu);
+      ASSERT_EQ(local.size(), 30u + 14 + 20);
+      EXPECT_EQ(U16(local, 44), 0x0001);
+      EXPECT_EQ(U64(local, 48), 9u);
+      EXPECT_EQ(U64(local, 56), 4u);
+    } else {
+      EXPECT_EQ(U32(local, 18), 4u);
+      EXPECT_EQ(U32(local, 22), 9u);
+      EXPECT_EQ(local.size(), 30u + 14);
+    }
+  }
+}
+
 TEST(ZipRecordsTest, ExtraFieldsKeepTheirPlace) {
   std::string extra = SetExtraField("", 0x5455, "abc");
   extra = SetExtraField(extra, 0x0001, "12345678");

@@ -1,5 +1,6 @@
 // Test helpers for archives: the standard tools that must accept every archive a test writes,
-// little-endian field reads, and a FileSystem whose files fail or kill the process on cue.
+// sample contents, little-endian field reads, and a FileSystem whose files fail or kill the
+// process on cue.
 //
 // Thread safety: FaultyFileSystem's cues are atomic; set them before the calls run.
 #pragma once
@@ -10,6 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <random>
 #include <string>
 
 #include "platform/child_process.h"
@@ -33,6 +35,20 @@ inline void ExpectArchiveAccepted(const std::string& host_path) {
     std::string quiet = command + " >/dev/null 2>&1";
     EXPECT_EQ(std::system(quiet.c_str()), 0) << command;
   }
+}
+
+// Backup-like text that deflates well, and noise that does not.
+inline std::string Compressible(size_t size) {
+  std::string s;
+  for (int i = 0; s.size() < size; ++i) s += "line " + std::to_string(i % 977) + " of the backup\n";
+  s.resize(size);
+  return s;
+}
+inline std::string Random(size_t size, uint32_t seed = 1) {
+  std::mt19937 random(seed);
+  std::string s(size, '\0');
+  for (char& c : s) c = static_cast<char>(random());
+  return s;
 }
 
 inline uint32_t U16(const std::string& s, size_t at) {
