@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "zip/ab_zipper.h"
-#include "zip/zip_test_helpers.h"
+#include "zip/testing/zip_test_helpers.h"
 
 namespace vantry {
 namespace {
