@@ -55,8 +55,9 @@ bool RemoveLeftoverTemporaryFiles(FileSystem& file_system, const std::string& fi
   std::string directory = split == std::string::npos ? "" : file_name.substr(0, split + 1);
   std::string file_part = split == std::string::npos ? file_name : file_name.substr(split + 1);
   bool none_in_use = true;
-  for (const FileEntry& found :
-       file_system.FindFiles(file_name + kTemporaryInfix + "*" + kTemporarySuffix)) {
+  // A pattern that ends in its only "*" lets the search pick the names out of a large directory
+  // without matching every one.
+  for (const FileEntry& found : file_system.FindFiles(file_name + kTemporaryInfix + "*")) {
     if ((found.attributes & kFileAttributeDirectory) != 0 ||
         !IsTemporaryNameFor(file_part, found.name)) {
       continue;
