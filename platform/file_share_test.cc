@@ -85,6 +85,35 @@ TEST_P(FileShareRulesTest, SecondOpenFollowsWindowsSharingRules) {
   }
 }
 
+// A copy onto the file fails as an open of it for writing without sharing would, and leaves it
+// as it was: any open with data access keeps the copy out, an open for attribute queries does not.
+TEST_P(FileShareRulesTest, CopyOntoAnOpenFileFailsAsAWriterWithoutSharing) {
+  fs_.OpenFile("T:\\new.fbk", A::kWrite, S::kNone, FileDisposition::kCreateNew)->Write("new", 3);
+  struct Case {
+    A access;
+    S share;
+    bool refused;
+  } cases[] = {
+      {A::kRead, S::kReadWrite, true}, {A::kRead, S::kRead, true},
+      {A::kWrite, S::kReadWrite, true}, {A::kReadWrite, S::kNone, true},
+      {A::kNone, S::kNone, false},
+  };
+  for (const Case& c : cases) {
+    fs_.OpenFile("T:\\db.fbk", A::kWrite, S::kNone, FileDisposition::kCreateAlways)->Write("old", 3);
+    auto held = Open(c.access, c.share);
+    if (c.refused) {
+      EXPECT_THAT([&] { fs_.CopyFile("T:\\new.fbk", "T:\\db.fbk"); },
+                  testing::ThrowsMessage<EOSError>(testing::StrEq(kInUse)))
+          << static_cast<int>(c.access) << static_cast<int>(c.share);
+    } else {
+      EXPECT_NO_THROW(fs_.CopyFile("T:\\new.fbk", "T:\\db.fbk"));
+    }
+    held.reset();
+    EXPECT_EQ(fs_.ReadWholeFile("T:\\db.fbk"), c.refused ? "old" : "new");
+    EXPECT_EQ(fs_.FindFiles("T:\\*.tmp").size(), 0u);
+  }
+}
+
 TEST_F(FileShareTest, RefusedCreateDoesNotTruncate) {
   auto first = Open(A::kReadWrite, S::kNone);
   first->Write("data", 4);
@@ -154,6 +183,42 @@ TEST_F(FileShareTest, SharingHoldsAcrossProcesses) {
   EXPECT_NO_THROW(Open(A::kNone, S::kReadWrite));
   EXPECT_EQ(holder.Release(), 0);
   EXPECT_NO_THROW(Open(A::kRead, S::kRead));
+}
+
+// A file that another process reads keeps a copy onto it out, as a writer without sharing.
+TEST_F(FileShareTest, CopyOntoAFileOpenInAnotherProcessFails) {
+  fs_.OpenFile("T:\\new.fbk", A::kWrite, S::kNone, FileDisposition::kCreateNew)->Close();
+  HolderProcess holder([&] { return Open(A::kRead, S::kReadWrite); });
+  ASSERT_TRUE(holder.holding());
+  EXPECT_THAT([&] { fs_.CopyFile("T:\\new.fbk", "T:\\db.fbk"); },
+              testing::ThrowsMessage<EOSError>(testing::StrEq(kInUse)));
+  EXPECT_EQ(holder.Release(), 0);
+  EXPECT_NO_THROW(fs_.CopyFile("T:\\new.fbk", "T:\\db.fbk"));
+}
+
+// A copy under way holds the name it copies to (its temporary file is open): a second copy to
+// that name is refused, whichever process makes it, until the first is done.
+TEST_F(FileShareTest, ACopyUnderWayKeepsAnotherCopyToTheSameNameOut) {
+  const std::string under_way = "T:\\copy.fbk.~1A2B.tmp";
+  auto in_this_process = [&] {
+    return fs_.OpenFile(under_way, A::kWrite, S::kNone, FileDisposition::kOpenAlways);
+  };
+  {
+    auto held = in_this_process();
+    EXPECT_THAT([&] { fs_.CopyFile("T:\\db.fbk", "T:\\copy.fbk"); },
+                testing::ThrowsMessage<EOSError>(testing::StrEq(kInUse)));
+  }
+  {
+    HolderProcess holder(in_this_process);
+    ASSERT_TRUE(holder.holding());
+    EXPECT_THAT([&] { fs_.CopyFile("T:\\db.fbk", "T:\\copy.fbk"); },
+                testing::ThrowsMessage<EOSError>(testing::StrEq(kInUse)));
+    EXPECT_FALSE(fs_.FileExists("T:\\copy.fbk"));
+    EXPECT_EQ(holder.Release(), 0);
+  }
+  fs_.CopyFile("T:\\db.fbk", "T:\\copy.fbk");  // the holder is gone: a leftover now
+  EXPECT_FALSE(fs_.FileExists(under_way));
+  EXPECT_TRUE(fs_.FileExists("T:\\copy.fbk"));
 }
 
 // A process that reads while sharing reading lets another reader in but keeps writers out.

@@ -2,8 +2,8 @@
 
 #include "platform/codepage.h"
 #include "platform/exception.h"
-#include "platform/identity.h"
 #include "platform/os_error.h"
+#include "platform/temporary_files.h"
 
 namespace vantry {
 namespace {
@@ -63,16 +63,12 @@ std::string FileSystem::CreateTempFile(const std::string& directory, std::string
   std::string base = directory;
   if (base.empty() || (base.back() != '\\' && base.back() != '/')) base += '\\';
   base += prefix.substr(0, 3);
-  for (int attempt = 0;; ++attempt) {
-    std::string path = Format("%s%04X.tmp", base, NewGuid().data1 & 0xFFFF);
-    try {
-      OpenFile(path, FileAccess::kWrite, FileShare::kReadWrite, FileDisposition::kCreateNew)
-          ->Close();
-      return path;
-    } catch (const EOSError& e) {
-      if (e.ErrorCode() != kErrorFileExists || attempt == 0xFFFF) throw;
-    }
-  }
+  return CreateUnderFreshName(
+      [&](uint32_t number) { return Format("%s%04X.tmp", base, number & 0xFFFF); },
+      [&](const std::string& path) {
+        OpenFile(path, FileAccess::kWrite, FileShare::kReadWrite, FileDisposition::kCreateNew)
+            ->Close();
+      });
 }
 
 std::unique_ptr<File> FileSystem::OpenFileStream(const std::string& path, FileAccess access,

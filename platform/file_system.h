@@ -85,11 +85,15 @@ class FileSystem {
   virtual ~FileSystem() = default;
 
   // Copies `from` onto `to`, replacing an existing `to`; `to` gets the source's last-write time.
+  // `to` shows the old file or the complete copy, never part of it: the copy is written beside
+  // it, flushed and renamed over it (see platform/file_copy.h). Fails as an open of `to` for
+  // writing without sharing would (5 read-only or a directory, 32 open elsewhere).
   virtual void CopyFile(const std::string& from, const std::string& to) = 0;
   // Moves (renames) `from` to `to`. Without kMoveFileReplaceExisting an existing `to` is never
   // replaced (183); without kMoveFileCopyAllowed a move to another file system fails with 17,
-  // with it the file is copied (keeping its last-write time) and the source deleted;
-  // kMoveFileWriteThrough returns only when file and directories are on the disk.
+  // with it the file is copied as CopyFile copies and the source deleted only once the copy is
+  // on the disk under its final name; kMoveFileWriteThrough returns only when file and
+  // directories are on the disk.
   virtual void MoveFile(const std::string& from, const std::string& to, uint32_t flags) = 0;
   // Deletes a file (not a directory: 5).
   virtual void DeleteFile(const std::string& path) = 0;

@@ -9,6 +9,7 @@
 
 #include "platform/codepage.h"
 #include "platform/directory_cache.h"
+#include "platform/file_copy.h"
 #include "platform/file_posix.h"
 #include "platform/file_share.h"
 #include "platform/file_system.h"
@@ -49,95 +50,6 @@ std::string LastComponent(const std::string& host_path) {
   return slash == std::string::npos ? host_path : host_path.substr(slash + 1);
 }
 
-void SyncDirectoryOf(const std::string& host_path) {
-  std::string dir = HostDirectoryOf(host_path);
-  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) RaiseErrno(errno, OsOperation::kOther, dir);
-  int result = ::fsync(fd);
-  int error = errno;
-  ::close(fd);
-  if (result != 0 && error != EINVAL) RaiseErrno(error);  // EINVAL: no sync for directories here
-}
-
-// Copies the data of `from` into `to` from their current positions to the end of `from`.
-void CopyData(int from, int to) {
-  for (;;) {
-    ssize_t n = RetryOnEintr(
-        [&] { return ::copy_file_range(from, nullptr, to, nullptr, size_t{1} << 30, 0); });
-    if (n == 0) return;
-    if (n > 0) continue;
-    if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
-      RaiseErrno(errno);
-    }
-    break;  // the kernel cannot copy between these files: copy through a buffer
-  }
-  char buffer[1 << 16];
-  for (;;) {
-    ssize_t n = RetryOnEintr([&] { return ::read(from, buffer, sizeof(buffer)); });
-    if (n < 0) RaiseErrno(errno);
-    if (n == 0) return;
-    for (ssize_t done = 0; done < n;) {
-      ssize_t w = RetryOnEintr([&] { return ::write(to, buffer + done, n - done); });
-      if (w < 0) RaiseErrno(errno);
-      done += w;
-    }
-  }
-}
-
-// Copies a host file, replacing `to_host`; the copy gets the source's mode bits and times.
-// A copy that fails half way is removed.
-void CopyHostFile(const std::string& from_host, const std::string& to_host, bool sync) {
-  // Only files are copied: reading a pipe would wait for a writer forever, and a device such as
-  // /dev/zero never ends, filling the target's disk behind the back of the space test. Writing
-  // onto a pipe would wait for a reader forever.
-  for (const std::string* host_path : {&from_host, &to_host}) {
-    struct stat st;
-    if (::stat(host_path->c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
-      RaiseOSError(kErrorAccessDenied);
-    }
-  }
-  std::unique_ptr<PosixFile> source =
-      OpenHostFile(from_host, FileAccess::kRead, FileShare::kRead, FileDisposition::kOpenExisting);
-  std::unique_ptr<PosixFile> target =
-      OpenHostFile(to_host, FileAccess::kWrite, FileShare::kNone, FileDisposition::kCreateAlways);
-  try {
-    CopyData(source->fd(), target->fd());
-    struct stat st;
-    if (::fstat(source->fd(), &st) != 0) RaiseErrno(errno);
-    ::fchmod(target->fd(), st.st_mode & 07777);
-    struct timespec times[2] = {st.st_atim, st.st_mtim};
-    if (::futimens(target->fd(), times) != 0) RaiseErrno(errno);
-    if (sync) target->Flush();
-    target->Close();
-  } catch (...) {
-    target.reset();
-    ::unlink(to_host.c_str());
-    throw;
-  }
-}
-
-// Renames without ever replacing an existing target. File systems without RENAME_NOREPLACE
-// get link + unlink, which fails on an existing name just as atomically.
-int RenameNoReplace(const std::string& from_host, const std::string& to_host) {
-  if (::renameat2(AT_FDCWD, from_host.c_str(), AT_FDCWD, to_host.c_str(), RENAME_NOREPLACE) == 0) {
-    return 0;
-  }
-  if (errno != EINVAL && errno != ENOSYS) return errno;
-  struct stat st;
-  if (::lstat(from_host.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-    // Directories cannot be linked; the check and the rename are not atomic here.
-    if (::lstat(to_host.c_str(), &st) == 0) return EEXIST;
-    return ::rename(from_host.c_str(), to_host.c_str()) == 0 ? 0 : errno;
-  }
-  if (::link(from_host.c_str(), to_host.c_str()) != 0) return errno;
-  if (::unlink(from_host.c_str()) != 0) {
-    int error = errno;
-    ::unlink(to_host.c_str());
-    return error;
-  }
-  return 0;
-}
-
 // Writes a finished move through to the disk: the file's data and both directories' entries.
 void SyncMove(const std::string& from_host, const std::string& to_host, bool is_directory) {
   if (!is_directory) {
@@ -148,8 +60,8 @@ void SyncMove(const std::string& from_host, const std::string& to_host, bool is_
     ::close(fd);
     if (result != 0) RaiseErrno(error);
   }
-  SyncDirectoryOf(to_host);
-  if (HostDirectoryOf(from_host) != HostDirectoryOf(to_host)) SyncDirectoryOf(from_host);
+  SyncHostDirectoryOf(to_host);
+  if (HostDirectoryOf(from_host) != HostDirectoryOf(to_host)) SyncHostDirectoryOf(from_host);
 }
 
 }  // namespace
@@ -164,7 +76,7 @@ std::string PosixFileSystem::HostPath(const std::string& path) const {
 }
 
 void PosixFileSystem::CopyFile(const std::string& from, const std::string& to) {
-  CopyHostFile(HostPath(from), HostPath(to), false);
+  CopyHostFile(*this, HostPath(from), to, HostPath(to), true);
 }
 
 void PosixFileSystem::MoveFile(const std::string& from, const std::string& to, uint32_t flags) {
@@ -186,11 +98,13 @@ void PosixFileSystem::MoveFile(const std::string& from, const std::string& to, u
   int error = replace ? (::rename(from_host.c_str(), to_host.c_str()) == 0 ? 0 : errno)
                       : RenameNoReplace(from_host, to_host);
   if (error == EXDEV && (flags & kMoveFileCopyAllowed) != 0 && !S_ISDIR(from_st.st_mode)) {
-    // Another file system: copy and delete, as Windows does when it may copy.
+    // Another file system: copy and delete, as Windows does when it may copy. The copy is
+    // complete and on the disk under its final name before the source goes.
     if (target_exists && !replace) RaiseOSError(kErrorAlreadyExists);
-    CopyHostFile(from_host, to_host, (flags & kMoveFileWriteThrough) != 0);
+    CopyHostFile(*this, from_host, to, to_host, replace);
     if (::unlink(from_host.c_str()) != 0) RaiseErrno(errno, OsOperation::kOther, from_host);
-    error = 0;
+    if ((flags & kMoveFileWriteThrough) != 0) SyncHostDirectoryOf(from_host);
+    return;
   }
   if (error != 0) RaiseErrno(error, OsOperation::kRename, error == ENOENT ? to_host : from_host);
   if ((flags & kMoveFileWriteThrough) != 0) SyncMove(from_host, to_host, S_ISDIR(from_st.st_mode));

@@ -3,15 +3,13 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <cctype>
-#include <cstring>
 
 #include "platform/codepage.h"
 #include "platform/exception.h"
 #include "platform/file_helpers.h"
-#include "platform/identity.h"
 #include "platform/os_error.h"
 #include "platform/path_helpers.h"
+#include "platform/temporary_files.h"
 #include "zip/parallel_deflate.h"
 #include "zip/zip_format.h"
 #include "zip/zip_names.h"
@@ -20,26 +18,6 @@ namespace vantry {
 namespace {
 
 constexpr int64_t kCopyBlockSize = int64_t{1} << 20;
-constexpr char kTemporarySuffix[] = ".tmp";
-constexpr char kTemporaryInfix[] = ".~";
-constexpr int kTemporaryDigits = 4;
-
-std::string TemporaryName(const std::string& archive_name, uint32_t number) {
-  return Format("%s%s%04X%s", archive_name, kTemporaryInfix, number & 0xFFFF, kTemporarySuffix);
-}
-
-// True for a name TemporaryName made for `archive_file` (the name part only).
-bool IsTemporaryName(const std::string& archive_file, const std::string& name) {
-  std::string prefix = archive_file + kTemporaryInfix;
-  size_t length = prefix.size() + kTemporaryDigits + std::strlen(kTemporarySuffix);
-  if (name.size() != length || !AnsiSameText(name.substr(0, prefix.size()), prefix) ||
-      !AnsiSameText(name.substr(length - 4), kTemporarySuffix)) {
-    return false;
-  }
-  return std::all_of(name.begin() + prefix.size(), name.begin() + prefix.size() + kTemporaryDigits,
-                     [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
-}
-
 // Copies `count` bytes from `from` (at its position) to `to`, computing their CRC-32 when `crc` is
 // given. Fails as a damaged archive when `from` ends early.
 void CopyBytes(File& from, File& to, uint64_t count, uint32_t* crc) {
@@ -137,7 +115,9 @@ void TAbZipper::AddEntry(const std::string& disk_name) {
 void TAbZipper::Close() {
   if (file_name_.empty()) return;
   try {
-    RemoveLeftoverTemporaryFiles();
+    // Only the holder of the archive writes its temporary files, and we hold it: whatever is
+    // there was left by a save that died.
+    RemoveLeftoverTemporaryFiles(file_system_, file_name_);
     added_files_.clear();
     if (dirty_) Save();
   } catch (...) {
@@ -148,17 +128,13 @@ void TAbZipper::Close() {
 }
 
 void TAbZipper::Save() {
-  std::string temporary_name;
   std::unique_ptr<File> out;
-  for (int attempt = 0; !out; ++attempt) {
-    temporary_name = TemporaryName(file_name_, NewGuid().data1);
-    try {
-      out = file_system_.OpenFile(temporary_name, FileAccess::kReadWrite, FileShare::kNone,
-                                  FileDisposition::kCreateNew);
-    } catch (const EOSError& e) {
-      if (e.ErrorCode() != kErrorFileExists || attempt == 0xFFFF) throw;
-    }
-  }
+  std::string temporary_name = CreateUnderFreshName(
+      [&](uint32_t number) { return TemporaryNameFor(file_name_, number); },
+      [&](const std::string& name) {
+        out = file_system_.OpenFile(name, FileAccess::kReadWrite, FileShare::kNone,
+                                    FileDisposition::kCreateNew);
+      });
   bool any_added = false;
   try {
     WriteArchive(*out);
@@ -306,19 +282,6 @@ void TAbZipper::CopyUnchangedEntry(ZipEntry* entry, File& out) {
   CopyBytes(*archive_, out, entry->compressed_size, nullptr);
   if (!entry->data_descriptor.empty()) {
     out.Write(entry->data_descriptor.data(), entry->data_descriptor.size());
-  }
-}
-
-void TAbZipper::RemoveLeftoverTemporaryFiles() {
-  // Only the holder of the archive writes its temporary files, and we hold it: whatever is there
-  // was left by a save that died.
-  std::string archive_file = ExtractFileName(file_name_);
-  std::string directory = ExtractFilePath(file_name_);
-  for (const FileEntry& found :
-       FindFiles(file_system_, file_name_ + kTemporaryInfix + "*" + kTemporarySuffix)) {
-    if ((found.attributes & kFileAttributeDirectory) == 0 && IsTemporaryName(archive_file, found.name)) {
-      file_system_.TryDeleteFile(directory + found.name);
-    }
   }
 }
 

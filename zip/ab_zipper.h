@@ -71,7 +71,6 @@ class TAbZipper {
   void WriteArchive(File& out);
   void WriteNewEntry(ZipEntry* entry, File& out);
   void CopyUnchangedEntry(ZipEntry* entry, File& out);
-  void RemoveLeftoverTemporaryFiles();
   void ItemFailed(const std::string& disk_name, const std::string& reason);
   // Closes the archive file and forgets the archive; removes a created, unsaved archive file.
   void Release() noexcept;
