@@ -8,6 +8,8 @@
 // Thread safety: both functions may be called from any thread.
 #pragma once
 
+#include <functional>
+
 namespace vantry {
 
 // Queues a flush of the data of the file open as `fd`. The caller keeps `fd` and may close it
@@ -17,7 +19,13 @@ namespace vantry {
 void FlushInBackground(int fd);
 
 // The errno value a background flush of the file open as `fd` met since the last call, or 0;
-// clears it.
+// clears it. A flush of that file under way is waited for, so its error is not missed; one
+// still queued is dropped, since the caller flushes the file itself.
 int TakeBackgroundFlushError(int fd);
+
+// Replaces fdatasync in the background flushes (for tests that need a flush to fail): `sync`
+// returns 0 or an errno value. An empty function restores fdatasync. Call it while no
+// background flush is queued.
+void SetBackgroundSyncForTesting(std::function<int(int fd)> sync);
 
 }  // namespace vantry

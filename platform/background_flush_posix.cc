@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -64,12 +65,29 @@ class Flusher {
   int TakeError(int fd) {
     std::optional<FileKey> key = KeyOf(fd);
     if (!key) return 0;
-    std::lock_guard<std::mutex> lock(mu_);
+    std::unique_lock<std::mutex> lock(mu_);
+    if (owner_ == ::getpid()) {  // a forked child has no flusher thread to wait for
+      // A flush still queued is covered by the caller's own; one under way may yet fail.
+      for (auto it = queue_.begin() + (flushing_ ? 1 : 0); it != queue_.end();) {
+        if (it->key == *key) {
+          ::close(it->fd);
+          it = queue_.erase(it);
+        } else {
+          ++it;
+        }
+      }
+      flushed_.wait(lock, [&] { return !flushing_ || queue_.front().key != *key; });
+    }
     auto it = errors_.find(*key);
     if (it == errors_.end()) return 0;
     int error = it->second;
     errors_.erase(it);
     return error;
+  }
+
+  void SetSync(std::function<int(int)> sync) {
+    std::lock_guard<std::mutex> lock(mu_);
+    sync_ = std::move(sync);
   }
 
  private:
@@ -87,19 +105,27 @@ class Flusher {
       wake_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
       if (stopping_) return;
       Request request = queue_.front();
+      std::function<int(int)> sync = sync_;
+      flushing_ = true;
       lock.unlock();
-      int error = RetryOnEintr([&] { return ::fdatasync(request.fd); }) == 0 ? 0 : errno;
+      int error = sync ? sync(request.fd)
+                       : RetryOnEintr([&] { return ::fdatasync(request.fd); }) == 0 ? 0 : errno;
       ::close(request.fd);
       lock.lock();
       // Removed only now: a file being flushed is not queued a second time.
       queue_.pop_front();
+      flushing_ = false;
       if (error != 0 && errors_.size() < kMaxErrors) errors_[request.key] = error;
+      flushed_.notify_all();
     }
   }
 
   std::mutex mu_;
-  std::condition_variable wake_;
-  std::deque<Request> queue_;         // guarded by mu_; the front one is being flushed
+  std::condition_variable wake_;      // work was queued, or stopping_
+  std::condition_variable flushed_;   // a flush ended
+  std::deque<Request> queue_;         // guarded by mu_
+  bool flushing_ = false;             // guarded by mu_: the front of queue_ is being flushed
+  std::function<int(int)> sync_;      // guarded by mu_; empty: fdatasync
   std::map<FileKey, int> errors_;     // guarded by mu_
   bool stopping_ = false;             // guarded by mu_
   pid_t owner_ = 0;                   // guarded by mu_: the process that runs thread_
@@ -116,5 +142,9 @@ Flusher& TheFlusher() {
 void FlushInBackground(int fd) { TheFlusher().Add(fd); }
 
 int TakeBackgroundFlushError(int fd) { return TheFlusher().TakeError(fd); }
+
+void SetBackgroundSyncForTesting(std::function<int(int fd)> sync) {
+  TheFlusher().SetSync(std::move(sync));
+}
 
 }  // namespace vantry

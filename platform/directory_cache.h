@@ -12,6 +12,7 @@
 // Thread safety: all functions are safe from any thread; listings are immutable once made.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -44,6 +45,19 @@ class DirectoryListing {
   std::vector<Name> names_;
   bool sorted_;
 };
+
+// The times of a directory that its stamp carries, in nanoseconds since 1970 (UTC).
+struct DirectoryTimes {
+  int64_t change = 0;        // of the inode's status (ctime)
+  int64_t modification = 0;  // of the names in it (mtime)
+};
+
+// Whether a listing of a directory with `times`, whose reading began at `read_start` on the
+// same clock, may be kept: only when the reading began more than the racy window after both
+// times. The window is two ticks of the coarse clock that stamps changes (`coarse_tick`, in
+// nanoseconds, at least 1 ms), plus 1 ms, or plus 2 s for times in whole seconds (file systems
+// that keep no finer times).
+bool ListingMayBeKept(const DirectoryTimes& times, int64_t read_start, int64_t coarse_tick);
 
 // The listing of the host directory `host_dir`: the cached one while it is valid, else a fresh
 // read (cached when the rule above allows). nullptr when the directory cannot be read.

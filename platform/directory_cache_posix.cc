@@ -44,17 +44,14 @@ bool SameTime(const struct timespec& a, const struct timespec& b) {
   return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
-// How long after a change its timestamp may still be handed out again: a tick of the kernel's
-// coarse clock (which stamps changes) twice over, plus the file system's own granularity, which
-// shows in whole-second times (1 s on small-inode ext, 2 s on FAT-like systems).
-int64_t RacyWindow(const struct stat& st) {
+// The resolution of the kernel's coarse clock, which stamps changes.
+int64_t CoarseClockTick() {
   static const int64_t tick = [] {
     struct timespec res = {0, 10000000};
     clock_getres(CLOCK_REALTIME_COARSE, &res);
-    return std::max<int64_t>(Nanoseconds(res), 1000000);
+    return Nanoseconds(res);
   }();
-  bool whole_seconds = st.st_ctim.tv_nsec == 0 && st.st_mtim.tv_nsec == 0;
-  return 2 * tick + (whole_seconds ? int64_t{2000000000} : int64_t{1000000});
+  return tick;
 }
 
 bool Reliable(int dir_fd) {
@@ -213,9 +210,9 @@ std::shared_ptr<const DirectoryListing> ListHostDirectory(const std::string& hos
   int dir_fd = ::open(host_dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir_fd < 0) return nullptr;
   struct stat opened;
+  DirectoryTimes times = {Nanoseconds(before.st_ctim), Nanoseconds(before.st_mtim)};
   bool cacheable = ::fstat(dir_fd, &opened) == 0 && Stamp::Of(opened) == stamp &&
-                   Nanoseconds(now) - Nanoseconds(before.st_ctim) > RacyWindow(before) &&
-                   Nanoseconds(now) - Nanoseconds(before.st_mtim) > RacyWindow(before) &&
+                   ListingMayBeKept(times, Nanoseconds(now), CoarseClockTick()) &&
                    Reliable(dir_fd);
   auto listing = std::make_shared<const DirectoryListing>(ReadNames(dir_fd), cacheable);
   if (cacheable) cache.Store(host_dir, stamp, listing);

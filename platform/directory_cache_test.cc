@@ -65,6 +65,38 @@ TEST_F(DirectoryCacheTest, QuietDirectoryIsReadOnceForManyLookups) {
   EXPECT_GT(DirectoryReadCount(), reads);
 }
 
+// The decision on stamps made up for it: a listing is kept only when its reading began beyond the
+// racy window after the directory's last change, by either of its times. The window is two ticks
+// of the coarse clock (at least 1 ms each) plus 1 ms, 9 ms with a tick of 4 ms; or plus 2 s
+// for times in whole seconds.
+TEST(DirectoryCacheDecisionTest, ListingsReadWithinTheRacyWindowOfAChangeAreNotKept) {
+  constexpr int64_t kMs = 1000000, kSecond = 1000 * kMs;
+  constexpr int64_t kRead = int64_t{1700000000} * kSecond + 123456789;  // sub-second times
+  constexpr int64_t kWholeRead = int64_t{1700000000} * kSecond;
+  struct Case {
+    int64_t change_before, modification_before;  // how long before the read began
+    int64_t read, tick;
+    bool kept;
+  };
+  for (const Case& c : {
+           Case{1 * kMs, 1 * kMs, kRead, 4 * kMs, false},  // changed in the read's own tick
+           Case{9 * kMs, 9 * kMs, kRead, 4 * kMs, false},
+           Case{9 * kMs + 1, 9 * kMs + 1, kRead, 4 * kMs, true},
+           Case{kSecond, 1 * kMs, kRead, 4 * kMs, false},  // names changed just now
+           Case{1 * kMs, kSecond, kRead, 4 * kMs, false},  // status changed just now
+           Case{-kSecond, -kSecond, kRead, 4 * kMs, false},  // stamped after the read began
+           Case{kSecond, kSecond, kWholeRead, 4 * kMs, false},
+           Case{2 * kSecond, 3 * kSecond, kWholeRead, 4 * kMs, false},
+           Case{3 * kSecond, 3 * kSecond, kWholeRead, 4 * kMs, true},
+           Case{3 * kMs, 3 * kMs, kRead, 1, false},
+           Case{3 * kMs + 1, 3 * kMs + 1, kRead, 1, true},
+       }) {
+    DirectoryTimes times = {c.read - c.change_before, c.read - c.modification_before};
+    EXPECT_EQ(c.kept, ListingMayBeKept(times, c.read, c.tick))
+        << c.change_before << " / " << c.modification_before << " ns before, tick " << c.tick;
+  }
+}
+
 // Another process renames, creates and deletes names between our lookups, right after them
 // (within the same timestamp tick as our last read) and after quiet spells (when our listing is
 // cached). Every lookup must see the directory as it is.

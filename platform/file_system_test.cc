@@ -7,6 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <condition_variable>
+#include <mutex>
+
+#include "platform/background_flush.h"
 #include "platform/exception.h"
 #include "platform/temp_dir.h"
 
@@ -288,6 +293,45 @@ TEST_F(FileSystemTest, WriteBackOnTheWayKeepsNoShareLocks) {
     file->Close();
   }
   EXPECT_EQ(fs_.GetFileSize("T:\\long.bin"), 40 << 20);
+}
+
+// A flush on the way that fails (the disk lost the data it had acknowledged) is reported by the
+// final Flush, although that goes through another open whose own sync sees no error; once.
+TEST_F(FileSystemTest, AFailedFlushOnTheWayIsReportedByTheFinalFlush) {
+  const std::string chunk(1 << 20, 'w');
+  Write("T:\\long.bin", "");
+  struct stat written = {};
+  ASSERT_EQ(::stat(Host("/long.bin").c_str(), &written), 0);
+  std::mutex mu;
+  std::condition_variable changed;
+  bool failed = false;
+  SetBackgroundSyncForTesting([&](int fd) {
+    struct stat st = {};
+    ::fstat(fd, &st);
+    if (st.st_ino != written.st_ino) return ::fdatasync(fd) == 0 ? 0 : errno;
+    std::lock_guard<std::mutex> lock(mu);
+    failed = true;
+    changed.notify_all();
+    return EIO;
+  });
+  auto append = [&] {
+    auto file = fs_.OpenFile("T:\\long.bin", FileAccess::kReadWrite, FileShare::kNone,
+                             FileDisposition::kOpenExisting);
+    file->Seek(0, SeekOrigin::kEnd);
+    file->Write(chunk.data(), static_cast<int64_t>(chunk.size()));
+    return file;
+  };
+  for (int i = 0; i < 16; ++i) append()->StartWriteBack();  // the 16th starts a flush
+  {
+    std::unique_lock<std::mutex> lock(mu);
+    changed.wait(lock, [&] { return failed; });
+  }
+  EXPECT_THAT([&] { append()->Flush(); },
+              ThrowsMessage<EOSError>(StrEq(SystemError(
+                  1117, "The request could not be performed because of an I/O device error."))));
+  EXPECT_NO_THROW(append()->Flush());
+  SetBackgroundSyncForTesting(nullptr);
+  EXPECT_EQ(fs_.GetFileSize("T:\\long.bin"), 18 << 20);
 }
 
 TEST_F(FileSystemTest, WritingToAFullDiskIsError112) {

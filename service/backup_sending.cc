@@ -38,7 +38,8 @@ class ChunkReader {
   }
 
   // The next chunk, positioned at 0; valid until the following call. Rethrows a failed read
-  // (EReadError "Stream read error" when the file ends early).
+  // (EReadError "Stream read error" when the file ends early) once every chunk read before it
+  // has been handed out.
   TROBinaryMemoryStream& Next() {
     std::unique_lock<std::mutex> lock(mu_);
     // The caller is done with the chunk it had: the reader may fill that buffer now.
@@ -46,7 +47,8 @@ class ChunkReader {
     int index = next_;
     changed_.notify_all();
     changed_.wait(lock, [&] { return ready_[index] || error_; });
-    if (error_) std::rethrow_exception(error_);
+    // A chunk read before the failure still goes out: the receiver keeps all that was read.
+    if (!ready_[index]) std::rethrow_exception(error_);
     ready_[index] = false;
     handed_out_ = index;
     next_ = 1 - index;

@@ -1,5 +1,6 @@
-// The client's push against the real vantryd: a file of several chunks arrives whole, and a push
-// interrupted after its first chunk continues with --resume from where the receiver stands.
+// The client's push against the real vantryd: a file of several chunks arrives whole, a push
+// interrupted after its first chunk continues with --resume from where the receiver stands, and
+// --resume onto a complete part finishes it.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -91,6 +92,34 @@ TEST_F(ClientPushTest, ResumeContinuesAfterTheFirstChunkAndPlainPushStartsAgain)
   EXPECT_EQ(plain.json["ResumedAt"], 0);
   EXPECT_EQ(plain.json["Chunks"], 3);
   EXPECT_EQ(ReadData("again.fbk"), content);
+}
+
+// A part as long as the file is a push whose chunks all arrived but whose part could not take
+// the final name. --resume onto it fails with the receiver's assertion while the name is taken
+// and completes the file, sending no chunk twice, once it is free: it never reports success
+// while there is no file.
+TEST_F(ClientPushTest, ResumeOntoACompletePartCompletesTheFileOrFailsClearly) {
+  const std::string content = RandomBytes(1048576 + 99, 3);
+  const std::string local = WriteLocal("db.fbk", content);
+  const std::string part = "db.fbk.l" + std::to_string(content.size()) + ".part_0";
+  std::ofstream(data_.path() + "/db.fbk") << "old";
+  ASSERT_EQ(Client({"push", local, "T:\\db.fbk"}).exit_code, 1);
+  ASSERT_EQ(ReadData(part), content);
+
+  Run taken = Client({"push", "--resume", local, "T:\\db.fbk"});
+  EXPECT_EQ(taken.exit_code, 1);
+  EXPECT_THAT(taken.err,
+              testing::HasSubstr("Backup File 'T:\\db.fbk' already exists, cannot replace!"));
+  EXPECT_EQ(ReadData("db.fbk"), "old");
+  EXPECT_EQ(ReadData(part), content);
+
+  std::filesystem::remove(data_.path() + "/db.fbk");
+  Run freed = Client({"push", "--resume", local, "T:\\db.fbk"});
+  ASSERT_EQ(freed.exit_code, 0) << freed.err;
+  EXPECT_EQ(freed.json["ResumedAt"], content.size());
+  EXPECT_EQ(freed.json["Chunks"], 1);
+  EXPECT_EQ(ReadData("db.fbk"), content);
+  EXPECT_EQ(ReadData(part), std::nullopt);
 }
 
 TEST_F(ClientPushTest, ExistingTargetFailsWithTheReceiversAssertion) {

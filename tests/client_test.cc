@@ -146,6 +146,23 @@ TEST_F(ClientTest, BadInputIsAUsageErrorWithAClearMessage) {
   EXPECT_THAT(port.err, HasSubstr("must be a number from 1 to 65535"));
 }
 
+// Help is asked for, not a usage error: it goes to standard output with exit code 0, for the
+// client and for each command.
+TEST(ClientHelpTest, HelpGoesToStandardOutputWithExitCode0) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* shows;
+  };
+  for (const Case& c : std::vector<Case>{{{"--help"}, "push"},
+                                         {{"-h"}, "reclaim"},
+                                         {{"push", "--help"}, "--resume"}}) {
+    ClientRun run = RunClient(c.args);
+    EXPECT_EQ(run.exit_code, 0) << c.args[0];
+    EXPECT_THAT(run.out, HasSubstr(c.shows)) << c.args[0];
+    EXPECT_EQ(run.err, "") << c.args[0];
+  }
+}
+
 TEST(ClientUnreachableTest, NoServiceGivesExitCode3) {
   // A port that was free a moment ago: nothing listens there.
   Socket probe = Socket::Create();

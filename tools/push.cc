@@ -21,23 +21,26 @@ PushResult PushFile(IVantryService& service, const std::string& local_path,
   result.total = static_cast<int64_t>(file.tellg());
   if (resume && result.total > 0) {
     int64_t done = service.GetFileSize(FirstPartName(remote_path, result.total));
-    // A part as long as the file was complete but could not take the final name; sending from 0
-    // again reproduces that failure instead of reporting success.
-    if (done > 0 && done < result.total) result.resumed_at = done;
+    if (done > 0 && done <= result.total) result.resumed_at = done;
   }
   file.seekg(result.resumed_at);
   std::vector<char> buffer(kBackupChunkSize);
   int64_t offset = result.resumed_at;
+  // A part as long as the file got all its chunks but did not take the final name (the name
+  // was taken, or the rename failed). An empty chunk at its end has the receiver try again: it
+  // completes the file or fails with the receiver's error, and nothing is sent twice.
+  bool closing = result.total > 0 && offset == result.total;
   if (progress) progress(offset, result.total);
-  while (offset < result.total) {
+  while (offset < result.total || closing) {
     int64_t n = std::min<int64_t>(kBackupChunkSize, result.total - offset);
-    if (!file.read(buffer.data(), n)) {
+    if (n > 0 && !file.read(buffer.data(), n)) {
       throw UsageError("reading the local file \"" + local_path + "\" failed");
     }
     TROBinaryMemoryStream chunk(std::string_view(buffer.data(), static_cast<size_t>(n)));
     service.ReceiveBackup(remote_path, result.total, offset, &chunk);
     offset += n;
     ++result.chunks;
+    closing = false;
     if (progress) progress(offset, result.total);
   }
   return result;

@@ -26,7 +26,9 @@ std::string FirstPartName(const std::string& remote_path, int64_t total_size);
 
 // Sends the host file `local_path` to `remote_path` (Windows-1252) through `service`. With
 // `resume`, asks for the size of the first part (GetFileSize) and starts at its end when that
-// lies inside the file; otherwise, and without `resume`, starts at 0, which resets the part.
+// lies inside the file; a part as long as the file gets one empty chunk at its end, on which
+// the receiver completes the file or fails. Otherwise, and without `resume`, starts at 0, which
+// resets the part.
 // `progress`(bytes done, total) is called before the first chunk and after each one. Throws
 // UsageError when the local file cannot be read, and what the service or channel raises.
 PushResult PushFile(IVantryService& service, const std::string& local_path,

@@ -6,6 +6,7 @@
 
 #include "platform/child_process.h"
 #include "platform/clock.h"
+#include "zip/parallel_deflate.h"
 #include "zip/zip_format.h"
 #include "zip/testing/zip_test_helpers.h"
 
@@ -43,6 +44,15 @@ class ZipperTest : public testing::Test {
     return fs_.HostRoot() + p;
   }
   std::string ArchiveBytes() { return fs_.ReadFile(kArchive); }
+  // The length of `data` deflated by the writer's compressor.
+  int64_t DeflatedLength(const std::string& data) {
+    fs_.WriteFile("T:\\probe", data);
+    auto in = fs_.OpenFile("T:\\probe", FileAccess::kRead, FileShare::kNone,
+                           FileDisposition::kOpenExisting);
+    auto out = fs_.OpenFile("T:\\probe.deflated", FileAccess::kReadWrite, FileShare::kNone,
+                            FileDisposition::kCreateAlways);
+    return DeflateFile(*in, *out).compressed_size;
+  }
   std::vector<std::string> NamesInB() {
     std::vector<std::string> names;
     for (const FileEntry& e : fs_.FindFiles("T:\\B\\*")) {
@@ -134,6 +144,33 @@ TEST_F(ZipperTest, EmptyAndIncompressibleFilesAreStored) {
   EXPECT_EQ(U32(zip, second + 18), noise.size());
   EXPECT_EQ(zip.substr(second + 30 + 11, noise.size()), noise);
   ExpectArchiveAccepted(HostPath(kArchive));
+}
+
+// Deflate is given up only when it makes the data larger: a file whose deflated form is exactly
+// as long as the file stays deflated, one byte shorter (so deflate adds a byte) is stored.
+TEST_F(ZipperTest, DeflatedDataAsLongAsTheFileIsKept) {
+  // Random bytes, then zeros: each zero lengthens the file by a byte and its deflated form by
+  // almost nothing, so some length of the run makes the two lengths equal.
+  std::string data = Random(1000);
+  while (DeflatedLength(data) > static_cast<int64_t>(data.size())) data += '\0';
+  ASSERT_EQ(DeflatedLength(data), static_cast<int64_t>(data.size()));
+  struct Case {
+    std::string data;
+    uint16_t method;
+  };
+  for (const Case& c : {Case{data.substr(0, data.size() - 1), kMethodStored},
+                        Case{data, kMethodDeflate}}) {
+    SCOPED_TRACE(c.method);
+    fs_.TryDeleteFile(kArchive);
+    fs_.WriteFile("T:\\B\\db.fbk", c.data);
+    EXPECT_THAT(Archive("T:\\B\\db.fbk"), ElementsAre());
+    std::string zip = ArchiveBytes();
+    EXPECT_EQ(U16(zip, 8), c.method);
+    EXPECT_EQ(U32(zip, 14), Crc(c.data));
+    EXPECT_EQ(U32(zip, 18), c.data.size());  // compressed
+    EXPECT_EQ(U32(zip, 22), c.data.size());
+    ExpectArchiveAccepted(HostPath(kArchive));
+  }
 }
 
 TEST_F(ZipperTest, AddingKeepsTheOldEntriesByteForByte) {

@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "zip/zip_format.h"
 #include "zip/testing/zip_test_helpers.h"
 
@@ -220,6 +222,38 @@ TEST(ZipRecordsTest, TheLocalZip64FieldFollowsTheDescriptorsForm) {
       EXPECT_EQ(U32(local, 18), 4u);
       EXPECT_EQ(U32(local, 22), 9u);
       EXPECT_EQ(local.size(), 30u + 14);
+    }
+  }
+}
+
+// Each value of the end record moves to the ZIP64 records exactly when its field would hold
+// the marker: a count of 65,535 entries needs them as much as one of 70,000.
+TEST(ZipRecordsTest, Zip64EndRecordsStartWhereAFieldReachesItsMarker) {
+  struct Row {
+    uint64_t count, size, offset;
+    bool zip64;
+  };
+  for (Row r : {Row{65534, 100, 100, false}, Row{65535, 100, 100, true},
+                Row{1, 0xFFFFFFFE, 100, false}, Row{1, 0xFFFFFFFF, 100, true},
+                Row{1, 100, 0xFFFFFFFE, false}, Row{1, 100, 0xFFFFFFFF, true}}) {
+    SCOPED_TRACE(testing::Message() << r.count << " entries, " << r.size << " bytes at "
+                                    << r.offset);
+    std::string end = EncodeEndRecords(r.count, r.size, r.offset, r.offset + r.size);
+    ASSERT_EQ(end.size(), r.zip64 ? 56u + 20 + 22 : 22u);
+    size_t record = end.size() - 22;
+    EXPECT_EQ(U32(end, record), 0x06054B50u);
+    EXPECT_EQ(U16(end, record + 8), std::min<uint64_t>(r.count, 0xFFFF));
+    EXPECT_EQ(U16(end, record + 10), std::min<uint64_t>(r.count, 0xFFFF));
+    EXPECT_EQ(U32(end, record + 12), std::min<uint64_t>(r.size, 0xFFFFFFFF));
+    EXPECT_EQ(U32(end, record + 16), std::min<uint64_t>(r.offset, 0xFFFFFFFF));
+    if (r.zip64) {
+      EXPECT_EQ(U32(end, 0), 0x06064B50u);
+      EXPECT_EQ(U64(end, 24), r.count);
+      EXPECT_EQ(U64(end, 32), r.count);
+      EXPECT_EQ(U64(end, 40), r.size);
+      EXPECT_EQ(U64(end, 48), r.offset);
+      EXPECT_EQ(U32(end, 56), 0x07064B50u);
+      EXPECT_EQ(U64(end, 64), r.offset + r.size);
     }
   }
 }

@@ -88,7 +88,8 @@ TEST_F(MakeDiskSpaceTest, AgeLimitsBelongToTheLowerBucket) {
       {6 + 23 * kHour, TBackupBucket::kWeek}, {7, TBackupBucket::kWeek},
       {7 + kHour, TBackupBucket::kMonth},     {31, TBackupBucket::kMonth},
       {31 + kHour, TBackupBucket::kYear},     {365, TBackupBucket::kYear},
-      {400, TBackupBucket::kOlder},           {-8, TBackupBucket::kMonth},  // future: by distance
+      {365 + kHour, TBackupBucket::kOlder},   {400, TBackupBucket::kOlder},
+      {-8, TBackupBucket::kMonth},  // future: by distance
   };
   TBackupList list(fs_, clock_, kDir);
   for (const Case& c : cases) {
