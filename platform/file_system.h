@@ -149,6 +149,11 @@ class FileSystem {
   std::string ReadWholeFile(const std::string& path);
 };
 
+// Opens a file of this machine by its host path (not a Windows path) for reading, sharing
+// reading only: for programs that work on their own machine's files, such as the client's push.
+// Throws EOSError.
+std::unique_ptr<File> OpenHostFileForReading(const std::string& host_path);
+
 // The host's file system, reached through `drives` (which must outlive it).
 class PosixFileSystem : public FileSystem {
  public:

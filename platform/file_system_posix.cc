@@ -207,6 +207,11 @@ std::vector<FileEntry> PosixFileSystem::FindFiles(const std::string& pattern) {
   return entries;
 }
 
+std::unique_ptr<File> OpenHostFileForReading(const std::string& host_path) {
+  return OpenHostFile(host_path, FileAccess::kRead, FileShare::kRead,
+                      FileDisposition::kOpenExisting);
+}
+
 std::unique_ptr<File> PosixFileSystem::OpenFile(const std::string& path, FileAccess access,
                                                 FileShare share, FileDisposition disposition) {
   return OpenHostFile(HostPath(path), access, share, disposition);
