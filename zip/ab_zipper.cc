@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "platform/codepage.h"
+#include "platform/event_log.h"
 #include "platform/exception.h"
 #include "platform/file_helpers.h"
 #include "platform/os_error.h"
@@ -294,7 +295,9 @@ void TAbZipper::Release() noexcept {
   try {
     if (created_archive_) file_system_.TryDeleteFile(file_name_);
   } catch (...) {
-    // Nothing else to do: the empty file stays and is taken as an empty archive next time.
+    // Release must not throw; the empty file stays and is taken as an empty archive next time.
+    WriteDebugLog("Removing the unsaved archive " + file_name_ + " failed: " +
+                  CurrentExceptionText());
   }
   created_archive_ = false;
   file_name_.clear();
