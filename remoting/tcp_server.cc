@@ -1,7 +1,6 @@
 #include "remoting/tcp_server.h"
 
 #include <chrono>
-#include <new>
 #include <system_error>
 #include <thread>
 
@@ -23,6 +22,19 @@ class TROTCPTransport : public IROTransport {
 
 }  // namespace
 
+void TROTCPServer::State::Add(Served& link) {
+  link.next = served;
+  if (served != nullptr) served->previous = &link;
+  served = &link;
+  ++served_count;
+}
+
+void TROTCPServer::State::Remove(Served& link) {
+  (link.previous != nullptr ? link.previous->next : served) = link.next;
+  if (link.next != nullptr) link.next->previous = link.previous;
+  --served_count;
+}
+
 TROTCPServer::TROTCPServer() : TROServer("TROTCPServer") {}
 
 TROTCPServer::~TROTCPServer() {
@@ -39,7 +51,7 @@ int TROTCPServer::GetPort() const { return port_ == 0 && active_ ? bound_port_ :
 
 size_t TROTCPServer::ConnectionCount() const {
   std::lock_guard<std::mutex> lock(state_->mutex);
-  return state_->connections.size();
+  return state_->served_count;
 }
 
 size_t TROTCPServer::ThreadCount() const {
@@ -95,12 +107,12 @@ void TROTCPServer::Deactivate() {
 
   // Shutting a connection down wakes a thread blocked in a read; a thread inside dispatch
   // finishes it and fails when it writes the response.
-  for (TROTCPConnection* connection : state.connections) connection->Abort();
-  for (int check = 0; check < kShutdownChecks && !state.connections.empty(); ++check) {
+  for (Served* link = state.served; link != nullptr; link = link->next) link->connection->Abort();
+  for (int check = 0; check < kShutdownChecks && state.served != nullptr; ++check) {
     state.changed.wait_for(lock, std::chrono::milliseconds(kShutdownCheckMs),
-                           [&] { return state.connections.empty(); });
+                           [&] { return state.served == nullptr; });
   }
-  if (!state.connections.empty()) throw ETerminateThreadTimeout("Terminate Thread Timeout");
+  if (state.served != nullptr) throw ETerminateThreadTimeout("Terminate Thread Timeout");
 }
 
 bool TROTCPServer::StartThread() {
@@ -152,11 +164,8 @@ void TROTCPServer::AcceptLoop() {
       continue;
     }
     TROTCPConnection connection(std::move(socket), std::move(peer_address));
-    try {
-      state.connections.insert(&connection);
-    } catch (const std::bad_alloc&) {
-      continue;  // dropped: the connection closes, this thread goes on accepting
-    }
+    Served link{&connection};
+    state.Add(link);
     // The last thread waiting in accept() starts the next before it serves; when none can be
     // started, the connection is dropped so that this thread goes on accepting.
     bool start_another = state.accepting == 0;
@@ -165,7 +174,7 @@ void TROTCPServer::AcceptLoop() {
     if (!start_another || StartThread()) Serve(connection);
     connection.Close();
     lock.lock();
-    state.connections.erase(&connection);
+    state.Remove(link);
     state.changed.notify_all();
   }
 }

@@ -21,7 +21,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 
 #include "platform/socket.h"
@@ -80,6 +79,14 @@ class TROTCPServer : public TROServer {
   bool IntGetActive() const override { return active_; }
 
  private:
+  // A connection being served: its link in the server's list, on the stack of its thread, so
+  // that listing a connection allocates nothing.
+  struct Served {
+    TROTCPConnection* connection;
+    Served* previous = nullptr;
+    Served* next = nullptr;
+  };
+
   // What the server shares with its threads, guarded by `mutex`. The threads hold it too, so
   // that the last one can still release the lock when the server has seen it end.
   struct State {
@@ -88,7 +95,11 @@ class TROTCPServer : public TROServer {
     bool listening = false;           // threads may wait in accept()
     size_t accepting = 0;             // threads in accept()
     size_t threads = 0;               // threads alive
-    std::set<TROTCPConnection*> connections;  // accepted and not yet ended
+    Served* served = nullptr;         // connections accepted and not yet ended
+    size_t served_count = 0;
+
+    void Add(Served& link);
+    void Remove(Served& link);
   };
 
   void Activate();
