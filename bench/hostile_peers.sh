@@ -5,8 +5,8 @@
 #   3. one peer announcing a 2 GiB request and sending nothing: resident size above idle.
 #   bench/hostile_peers.sh [SECONDS_PER_RUN]   (default 10)
 # Environment: BUILD_DIR (build), IDLE (2000), SLOW (500), SETTLE_SECONDS (11: how long the
-# connection threads of a run are given to end before the next run's baseline). The goals shown
-# are for the default counts.
+# connection threads and sockets of a run are given to end before the next run's baseline). The
+# goals shown are for the default counts.
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 root=$(cd "$(dirname "$0")/.." && pwd)
