@@ -4,11 +4,17 @@
 #   2. 500 connections sending a frame one byte per second: resident size above idle;
 #   3. one peer announcing a 2 GiB request and sending nothing: resident size above idle.
 #   bench/hostile_peers.sh [SECONDS_PER_RUN]   (default 10)
+# Environment: BUILD_DIR (build), IDLE (2000), SLOW (500), SETTLE_SECONDS (11: how long the
+# connection threads and sockets of a run are given to end before the next run's baseline). The
+# goals shown are for the default counts.
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$root/build
+build=$(realpath "${BUILD_DIR:-$root/build}")
 seconds=${1:-10}
+idle=${IDLE:-2000}
+slow=${SLOW:-500}
+settle=${SETTLE_SECONDS:-11}
 work=$(mktemp -d)
 pid=""
 trap 'kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; rm -rf "$work"' EXIT
@@ -39,13 +45,13 @@ idle_kib=$(rss)
 echo "vantryd idle: ${idle_kib} KiB resident"
 peak=$(peak_during "${load[@]}" --clients 16); alone=$(rate)
 echo "16 busy clients: ${alone} calls/s, peak ${peak} KiB"
-peak=$(peak_during "${load[@]}" --clients 16 --idle 2000); crowded=$(rate)
-echo "16 busy clients + 2000 idle: ${crowded} calls/s ($(awk "BEGIN {printf \"%.1f\", 100 * ($crowded - $alone) / $alone}")%), peak ${peak} KiB (goal < 204800), address space $(($(cat "$work/vsize") / 1024)) MiB"
-sleep 11  # the idle connection threads end
+peak=$(peak_during "${load[@]}" --clients 16 --idle "$idle"); crowded=$(rate)
+echo "16 busy clients + $idle idle: ${crowded} calls/s ($(awk "BEGIN {printf \"%.1f\", 100 * ($crowded - $alone) / $alone}")%), peak ${peak} KiB (goal < 204800), address space $(($(cat "$work/vsize") / 1024)) MiB"
+sleep "$settle"  # the idle connection threads end
 base=$(rss)
-peak=$(peak_during "${load[@]}" --clients 0 --slow 500)
-echo "500 slow peers (1 byte/s): $(((peak - base) / 1024)) MiB above idle (goal < 50)"
-sleep 11
+peak=$(peak_during "${load[@]}" --clients 0 --slow "$slow")
+echo "$slow slow peers (1 byte/s): $(((peak - base) / 1024)) MiB above idle (goal < 50)"
+sleep "$settle"
 base=$(rss)
 peak=$(peak_during "${load[@]}" --clients 0 --announce 1)
 echo "1 peer announcing 2 GiB: $((peak - base)) KiB above idle (goal < 2048)"

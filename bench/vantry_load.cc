@@ -10,8 +10,8 @@
 //   --slow M           extra connections that send a frame one byte per second meanwhile
 //   --announce M       extra connections that announce a frame of --announce-bytes (2 GiB - 1)
 //                      and send nothing more
-//   --baseline         measure an in-process bare frame server instead (read one frame, answer
-//                      a fixed 40-byte frame, close; threads reused like the real server's)
+//   --baseline         measure the runtime's TCP server in-process instead, with a dispatch that
+//                      answers a fixed 40-byte frame (the transport alone)
 //   --serve            instead of measuring, run a TCP server answering probes on --port for
 //                      --seconds (0: until killed), for measuring the runtime's own server
 #include <CLI/CLI.hpp>
@@ -33,7 +33,6 @@
 #include "remoting/tcp_channel.h"
 #include "remoting/tcp_connection.h"
 #include "remoting/tcp_server.h"
-#include "remoting/worker_pool.h"
 
 namespace vantry {
 namespace {
@@ -54,45 +53,27 @@ struct Options {
   bool serve = false;
 };
 
-// The physical reference: a bare thread-per-connection frame server on loopback.
-class BaselineServer {
+// The transport alone: the runtime's TCP server on loopback, with a dispatch that answers every
+// request with a fixed 40-byte frame.
+class BaselineServer : public TROTCPServer {
  public:
-  BaselineServer() : answer_(std::string(40, 'b')) {
-    listener_ = Socket::Create();
-    listener_.SetReuseAddress(true);
-    listener_.Bind("127.0.0.1", 0);
-    listener_.Listen(128);
-    thread_ = std::thread([this] { Listen(); });
+  BaselineServer() : answer_(40, 'b') {
+    SetBindAddress("127.0.0.1");
+    SetPort(0);
+    SetActive(true);
   }
-  ~BaselineServer() {
-    stop_ = true;
-    thread_.join();
+  ~BaselineServer() override { SetActive(false); }
+  int Port() const { return GetPort(); }
+
+  bool DispatchRequest(IROTransport&, TROBinaryMemoryStream&,
+                       TROBinaryMemoryStream& response) override {
+    response.Write(answer_);
+    response.Rewind();
+    return true;
   }
-  int Port() const { return listener_.LocalPort(); }
 
  private:
-  void Listen() {
-    while (!stop_) {
-      if (!listener_.WaitReadable(100)) continue;
-      auto connection = std::make_shared<TROTCPConnection>(listener_.Accept());
-      pool_.Run([this, connection] {
-        try {
-          TROBinaryMemoryStream request;
-          connection->ReadFrame(request);
-          TROBinaryMemoryStream answer(answer_.View());
-          connection->WriteFrame(answer);
-        } catch (...) {
-        }
-        connection->Close();
-      });
-    }
-  }
-
-  TROBinaryMemoryStream answer_;
-  Socket listener_;
-  std::atomic<bool> stop_{false};
-  WorkerPool pool_;
-  std::thread thread_;
+  std::string answer_;
 };
 
 struct ClientResult {
@@ -267,7 +248,7 @@ int main(int argc, char** argv) {
   app.add_option("--slow", options.slow, "extra connections sending one byte per second");
   app.add_option("--announce", options.announce, "extra connections announcing a huge frame");
   app.add_option("--announce-bytes", options.announce_bytes, "the length they announce");
-  app.add_flag("--baseline", options.baseline, "measure an in-process bare frame server");
+  app.add_flag("--baseline", options.baseline, "measure the bare transport in-process");
   app.add_flag("--serve", options.serve, "serve probes on --port instead of measuring");
   CLI11_PARSE(app, argc, argv);
   try {

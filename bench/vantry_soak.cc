@@ -193,7 +193,7 @@ int Run(const Options& options) {
   stop = true;
   for (std::thread& client : clients) client.join();
 
-  // Connection threads that have finished wait 10 s for more work before they end.
+  // Connection threads beyond those that wait in accept() end once their connections have.
   Sample end = Measure(options.pid, since());
   for (int i = 0; i < 30 && (end.fds != idle.fds || end.threads != idle.threads); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(500));

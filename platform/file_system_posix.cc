@@ -137,7 +137,10 @@ void PosixFileSystem::RemoveDirectory(const std::string& path) {
 
 bool PosixFileSystem::FileExists(const std::string& path) {
   std::string host;
-  if (TryResolveHostPath(drives_, path, &host, host_current_dir_) != 0) return false;
+  bool exists = false;
+  if (TryResolveHostPath(drives_, path, &host, host_current_dir_, &exists) != 0 || !exists) {
+    return false;
+  }
   struct stat st;
   return StatEntry(host, &st) && !S_ISDIR(st.st_mode);
 }

@@ -96,7 +96,7 @@ int StartLocation(const DriveMap::Roots& roots, std::optional<char> drive, bool 
 }
 
 int ResolveAgainstRoots(const DriveMap::Roots& roots, std::string_view windows_path,
-                        std::string_view host_current_dir, std::string* host_path) {
+                        std::string_view host_current_dir, std::string* host_path, bool* exists) {
   if (windows_path.empty()) return kErrorInvalidName;
   if (windows_path.size() >= 2 && IsSeparator(windows_path[0]) && IsSeparator(windows_path[1])) {
     return kErrorBadNetpath;
@@ -114,7 +114,7 @@ int ResolveAgainstRoots(const DriveMap::Roots& roots, std::string_view windows_p
   AppendNormalized(SplitComponents(rest), &location.components);
   auto root = roots.find(location.drive);
   if (root == roots.end()) return kErrorPathNotFound;
-  *host_path = LookUpHostPath(root->second, location.components);
+  *host_path = LookUpHostPath(root->second, location.components, exists);
   return 0;
 }
 
@@ -170,8 +170,8 @@ DriveMap::Roots DriveMap::Snapshot() const {
 }
 
 int TryResolveHostPath(const DriveMap& drives, std::string_view windows_path,
-                       std::string* host_path, std::string_view host_current_dir) {
-  return ResolveAgainstRoots(drives.Snapshot(), windows_path, host_current_dir, host_path);
+                       std::string* host_path, std::string_view host_current_dir, bool* exists) {
+  return ResolveAgainstRoots(drives.Snapshot(), windows_path, host_current_dir, host_path, exists);
 }
 
 std::string ResolveHostPath(const DriveMap& drives, std::string_view windows_path,

@@ -58,8 +58,11 @@ class DriveMap {
 // must be reachable through the map for rooted-without-drive and relative paths.
 // Returns 0 and sets *host_path, or returns the Win32 error: 53 for a UNC path ("\\server\..."),
 // 3 for an unmapped drive or a current directory that no drive reaches, 123 for an empty path.
+// With `exists`, *exists tells whether the lookup found every component on disk; false means the
+// path did not exist when it was looked up, which spares the caller a look of its own.
 int TryResolveHostPath(const DriveMap& drives, std::string_view windows_path,
-                       std::string* host_path, std::string_view host_current_dir = {});
+                       std::string* host_path, std::string_view host_current_dir = {},
+                       bool* exists = nullptr);
 
 // As TryResolveHostPath; throws EOSError with the error code instead.
 std::string ResolveHostPath(const DriveMap& drives, std::string_view windows_path,

@@ -34,8 +34,8 @@ std::optional<std::string> FindComponent(const std::string& host_dir,
 
 }  // namespace
 
-std::string LookUpHostPath(const std::string& host_root,
-                           const std::vector<std::string>& components) {
+std::string LookUpHostPath(const std::string& host_root, const std::vector<std::string>& components,
+                           bool* all_exist) {
   std::string host = host_root;
   bool exists = true;
   for (const std::string& component : components) {
@@ -44,6 +44,7 @@ std::string LookUpHostPath(const std::string& host_root,
     exists = found.has_value();
     host = JoinHost(host, found ? *found : AnsiToUtf8(component));
   }
+  if (all_exist != nullptr) *all_exist = exists;
   return host;
 }
 

@@ -50,24 +50,29 @@ TEST_F(PathsTest, ResolvesWindowsPathsToHostPaths) {
     const char* windows;
     const char* cwd_below_root;  // current directory, below the root of T
     std::string host_below_root;
+    bool exists;  // every component found
   } cases[] = {
-      {"T:\\Backups\\db.fbk", "", "/Backups/db.fbk"},         // exact match
-      {"T:\\Backups\\DB.FBK", "", "/Backups/DB.FBK"},         // exact match, other case
-      {"t:\\backups\\Db.Fbk", "", "/Backups/DB.FBK"},         // first in sorted order
-      {"T:/data/new.fbk", "", "/Data/new.fbk"},               // "/" separator, new file
-      {"T:\\DATA\\NewDir\\x.fbk", "", "/Data/NewDir/x.fbk"},  // caller's spelling kept
-      {"T:\\Backups\\..\\..\\..\\Data", "", "/Data"},         // ".." stops at the root
-      {"T:\\.\\Backups\\.\\Old\\\\", "", "/Backups/Old"},     // "." and empty components
-      {"T:\\caf\xC9", "", "/Caf\xC3\xA9"},                    // 1252 name, case-insensitive
-      {"T:\\", "", ""},
-      {"\\Data", "/Backups/Old", "/Data"},               // rooted: drive of the cwd
-      {"Old\\x.fbk", "/Backups", "/Backups/Old/x.fbk"},  // relative to the cwd
-      {"..\\..\\..\\Data", "/Backups", "/Data"},
-      {"T:old", "/Backups", "/Backups/Old"},  // drive-relative, same drive
+      {"T:\\Backups\\db.fbk", "", "/Backups/db.fbk", true},          // exact match
+      {"T:\\Backups\\DB.FBK", "", "/Backups/DB.FBK", true},          // exact match, other case
+      {"t:\\backups\\Db.Fbk", "", "/Backups/DB.FBK", true},          // first in sorted order
+      {"T:/data/new.fbk", "", "/Data/new.fbk", false},               // "/" separator, new file
+      {"T:\\DATA\\NewDir\\x.fbk", "", "/Data/NewDir/x.fbk", false},  // caller's spelling kept
+      {"T:\\Backups\\..\\..\\..\\Data", "", "/Data", true},          // ".." stops at the root
+      {"T:\\.\\Backups\\.\\Old\\\\", "", "/Backups/Old", true},      // "." and empty components
+      {"T:\\caf\xC9", "", "/Caf\xC3\xA9", true},                     // 1252 name, case-insensitive
+      {"T:\\", "", "", true},
+      {"\\Data", "/Backups/Old", "/Data", true},                // rooted: drive of the cwd
+      {"Old\\x.fbk", "/Backups", "/Backups/Old/x.fbk", false},  // relative to the cwd
+      {"..\\..\\..\\Data", "/Backups", "/Data", true},
+      {"T:old", "/Backups", "/Backups/Old", true},  // drive-relative, same drive
   };
   for (const Case& c : cases) {
     std::string cwd = root_ + c.cwd_below_root;
     EXPECT_EQ(ResolveHostPath(drives_, c.windows, cwd), root_ + c.host_below_root) << c.windows;
+    std::string host;
+    bool exists = !c.exists;
+    EXPECT_EQ(TryResolveHostPath(drives_, c.windows, &host, cwd, &exists), 0) << c.windows;
+    EXPECT_EQ(exists, c.exists) << c.windows;
   }
 }
 

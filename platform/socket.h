@@ -11,7 +11,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "platform/exception.h"
@@ -96,8 +98,11 @@ class Socket {
   // Throws ECouldNotBindSocket for an address in use, ESocketError otherwise.
   void Bind(const std::string& dotted_address, int port);
   void Listen(int backlog);
-  // The next pending connection; throws ESocketError.
-  Socket Accept();
+  // The next pending connection, waiting for one; throws ESocketError. With `peer_address`, the
+  // peer's dotted address is stored there, as PeerAddress() would give it. ShutdownBoth() from
+  // another thread ends the wait of every thread in Accept() with an error, and every later
+  // Accept() fails at once.
+  Socket Accept(std::string* peer_address = nullptr);
   // Blocks until connected; throws ESocketError (e.g. 10061 "Connection refused.").
   void Connect(const std::string& dotted_address, int port);
 
@@ -116,6 +121,9 @@ class Socket {
   // platform that further bytes follow at once, so it may put them into one segment.
   // Throws ESocketError; never raises SIGPIPE.
   size_t Send(const void* src, size_t count, bool more = false);
+  // Sends up to the whole of `parts`, one after the other, in one call; returns how many bytes
+  // went out (possibly fewer). Throws ESocketError; never raises SIGPIPE.
+  size_t Send(std::span<const std::string_view> parts);
 
   void ShutdownSend();
   // Shuts down both directions: a Receive() blocked in another thread returns 0.

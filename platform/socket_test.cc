@@ -8,7 +8,10 @@
 #include <unistd.h>
 #include <gtest/gtest.h>
 
+#include <string>
+#include <string_view>
 #include <thread>
+#include <vector>
 
 namespace vantry {
 namespace {
@@ -109,6 +112,39 @@ TEST(SocketTest, ShutdownBothWakesBlockedReader) {
   // The reader may or may not be blocked yet; either way it sees the shutdown.
   server.ShutdownBoth();
   reader.join();
+}
+
+TEST(SocketTest, AcceptGivesThePeerAddressWithTheConnection) {
+  Socket listener = Listening();
+  Socket client = Socket::Create();
+  // Any 127.x.y.z reaches loopback: one-, two- and three-digit parts, and a zero.
+  client.Bind("127.0.45.255", 0);
+  client.Connect("127.0.0.1", listener.LocalPort());
+  std::string peer;
+  Socket server = listener.Accept(&peer);
+  EXPECT_EQ("127.0.45.255", peer);
+  EXPECT_EQ(peer, server.PeerAddress());
+}
+
+TEST(SocketTest, ShutdownBothEndsEveryAccept) {
+  Socket listener = Listening();
+  std::vector<std::thread> accepting;
+  for (int i = 0; i < 3; ++i) {
+    // Blocked in accept() or not yet there: either way the accept fails.
+    accepting.emplace_back([&] { EXPECT_THROW(listener.Accept(), ESocketError); });
+  }
+  listener.ShutdownBoth();
+  for (std::thread& t : accepting) t.join();
+  EXPECT_THROW(listener.Accept(), ESocketError);
+}
+
+TEST(SocketTest, PartsGoOutInOrderInOneSend) {
+  auto [one, other] = Socket::Pair();
+  const std::string_view parts[] = {"ab", "", "cde", "f"};
+  EXPECT_EQ(6u, one.Send(parts));
+  char buffer[8] = {};
+  EXPECT_EQ(6u, other.ReceiveAll(buffer, 6));
+  EXPECT_STREQ("abcdef", buffer);
 }
 
 TEST(SocketTest, PortInUseRefusesBind) {

@@ -11,12 +11,20 @@ namespace vantry {
 
 // --- TROMessage ---------------------------------------------------------------------------------
 
-TROMessage::TROMessage() : client_id_(NewGuid()) {
+TROMessage::TROMessage() {
   // The body is the message's own: a large Binary that ends it may take its buffer over.
   serializer_.SetAdoptTrailingBinary(true);
 }
 
 TROMessage::~TROMessage() = default;
+
+Guid TROMessage::GetClientID() const {
+  if (!client_id_drawn_) {
+    client_id_ = NewGuid();
+    client_id_drawn_ = true;
+  }
+  return client_id_;
+}
 
 void TROMessage::Initialize(IROTransport* /*transport*/, std::string_view interface_name,
                             std::string_view message_name, TMessageKind kind) {
@@ -156,7 +164,7 @@ TROMessageBodyParts TROBinMessage::WriteHeaderAndBody(TROBinaryMemoryStream& des
   std::memcpy(header, kMessageSignature, kSignatureSize);
   header[kHeaderFlagsOffset] = compress ? kFlagCompressed : 0;
   header[kHeaderTypeOffset] = static_cast<char>(type_byte);
-  auto id = GuidToBytes(client_id_);
+  auto id = GuidToBytes(GetClientID());
   std::memcpy(header + kHeaderClientIdOffset, id.data(), id.size());
   dest.Write(header, kMessageHeaderSize);
 
@@ -227,7 +235,7 @@ void TROBinMessage::ReadMessage(TROBinaryMemoryStream& source,
   }
   auto flags = static_cast<uint8_t>(data[kHeaderFlagsOffset]);
   auto type_byte = static_cast<uint8_t>(data[kHeaderTypeOffset]);
-  client_id_ = GuidFromBytes(reinterpret_cast<const uint8_t*>(data.data() + kHeaderClientIdOffset));
+  SetClientID(GuidFromBytes(reinterpret_cast<const uint8_t*>(data.data() + kHeaderClientIdOffset)));
 
   if (flags & kFlagCompressed) {
     auto body = std::make_unique<TROBinaryMemoryStream>();

@@ -172,8 +172,13 @@ class TROMessage : public IROMessage {
                                   std::string_view /*message_name*/) override {}
   void Finalize() override {}
 
-  Guid GetClientID() const override { return client_id_; }
-  void SetClientID(const Guid& client_id) override { client_id_ = client_id; }
+  // A new message's id is drawn when first asked for: a server's clone gets the request's id
+  // before anyone asks, so it never draws one.
+  Guid GetClientID() const override;
+  void SetClientID(const Guid& client_id) override {
+    client_id_ = client_id;
+    client_id_drawn_ = true;
+  }
 
   void Write(std::string_view name, const TypeInfo& type, const void* value) override;
   void Read(std::string_view name, const TypeInfo& type, void* value) override;
@@ -233,10 +238,11 @@ class TROMessage : public IROMessage {
   std::string interface_name_;
   std::string message_name_;
   TMessageKind kind_ = TMessageKind::kRequest;
-  Guid client_id_;
   int32_t poll_value_ = 0;
 
  private:
+  mutable Guid client_id_;
+  mutable bool client_id_drawn_ = false;
   std::string name_;
   bool use_compression_ = true;
   int32_t min_size_for_compression_ = kDefaultMinSizeForCompression;

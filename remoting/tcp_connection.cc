@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 #include "remoting/frame_format.h"
 
@@ -25,6 +26,9 @@ void EncodeLength(uint32_t value, unsigned char* bytes) {
 
 TROTCPConnection::TROTCPConnection(Socket socket)
     : socket_(std::move(socket)), peer_address_(socket_.PeerAddress()) {}
+
+TROTCPConnection::TROTCPConnection(Socket socket, std::string peer_address)
+    : socket_(std::move(socket)), peer_address_(std::move(peer_address)) {}
 
 TROTCPConnection::~TROTCPConnection() { Close(); }
 
@@ -120,35 +124,40 @@ void TROTCPConnection::WriteFrame(TROBinaryMemoryStream& source) {
 }
 
 void TROTCPConnection::WriteFrame(std::initializer_list<std::string_view> parts) {
+  if (parts.size() > kMaxFrameParts) throw std::length_error("Too many parts for one frame");
+  std::string_view pieces[1 + kMaxFrameParts];
+  size_t count = 1;
   size_t size = 0;
-  for (std::string_view part : parts) size += part.size();
+  for (std::string_view part : parts) {
+    size += part.size();
+    if (!part.empty()) pieces[count++] = part;
+  }
   unsigned char length_bytes[kFrameLengthSize];
   EncodeLength(static_cast<uint32_t>(size), length_bytes);
-  // The length goes out as a send of its own; `more` lets the platform put it into the same
-  // segment as the payload that follows at once.
-  SendAll(reinterpret_cast<const char*>(length_bytes), kFrameLengthSize, size > 0);
-  // Each part in one send: the socket buffer holds a whole chunk, and every send is a system
-  // call and a wake-up of the reader.
-  for (std::string_view part : parts) {
-    size -= part.size();
-    if (!part.empty()) SendAll(part.data(), part.size(), size > 0);
-  }
+  pieces[0] = {reinterpret_cast<const char*>(length_bytes), kFrameLengthSize};
+  // Length and payload in one system call: a small call's response is then one segment, and a
+  // backup chunk goes out from where it lies, without being joined to its header first.
+  SendAll(std::span(pieces, count));
 }
 
-void TROTCPConnection::SendAll(const char* data, size_t count, bool more) {
+void TROTCPConnection::SendAll(std::span<std::string_view> parts) {
   try {
-    while (count > 0) {
+    while (!parts.empty()) {
       size_t n;
       try {
-        n = socket_.Send(data, count, more);
+        n = socket_.Send(parts);
       } catch (const ESocketError& error) {
         bool no_space = error.Code() == kWsaNoBufferSpace;
         if (!no_space || !socket_.WaitWritable(kFrameSendRetryMs)) throw;
         continue;
       }
       if (n == 0) throw EConnClosedGracefully(kConnClosedGracefully);
-      data += n;
-      count -= n;
+      // Drops what went out: whole parts, then the start of the first one left.
+      while (n > 0 && n >= parts.front().size()) {
+        n -= parts.front().size();
+        parts = parts.subspan(1);
+      }
+      if (n > 0) parts.front().remove_prefix(n);
     }
   } catch (...) {
     Close();

@@ -9,7 +9,9 @@
 #include <initializer_list>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "platform/socket.h"
 #include "remoting/binary_stream.h"
@@ -23,6 +25,8 @@ class TROTCPConnection {
  public:
   // Takes over a connected socket.
   explicit TROTCPConnection(Socket socket);
+  // Takes over an accepted socket whose peer address is known already.
+  TROTCPConnection(Socket socket, std::string peer_address);
   TROTCPConnection(const TROTCPConnection&) = delete;
   TROTCPConnection& operator=(const TROTCPConnection&) = delete;
   ~TROTCPConnection();  // Close()
@@ -47,8 +51,10 @@ class TROTCPConnection {
   // left at 0. On failure the connection is closed and ESocketError or EConnClosedGracefully is
   // raised.
   void WriteFrame(TROBinaryMemoryStream& source);
-  // Writes `parts` one after the other as one frame, without joining them first.
+  // Writes `parts` one after the other as one frame, without joining them first (at most
+  // kMaxFrameParts).
   void WriteFrame(std::initializer_list<std::string_view> parts);
+  static constexpr size_t kMaxFrameParts = 4;
 
   void SetNoDelay();
   void SetKeepAlive();
@@ -63,8 +69,8 @@ class TROTCPConnection {
   void Fill();
   // Reads the rest of a payload straight from the socket into `dest`.
   void ReceivePayload(TROBinaryMemoryStream& dest, size_t start, size_t have, size_t total);
-  // Sends all `count` bytes, waiting out a lack of buffer space.
-  void SendAll(const char* data, size_t count, bool more);
+  // Sends all of `parts` (emptied on the way), waiting out a lack of buffer space.
+  void SendAll(std::span<std::string_view> parts);
 
   mutable std::mutex mutex_;  // guards the open/closed state of socket_ against Abort()
   Socket socket_;

@@ -1,7 +1,10 @@
 #include "remoting/tcp_server.h"
 
 #include <chrono>
+#include <system_error>
+#include <thread>
 
+#include "platform/thread.h"
 #include "remoting/frame_format.h"
 
 namespace vantry {
@@ -19,7 +22,20 @@ class TROTCPTransport : public IROTransport {
 
 }  // namespace
 
-TROTCPServer::TROTCPServer() : TROServer("TROTCPServer"), pool_(std::make_unique<WorkerPool>()) {}
+void TROTCPServer::State::Add(Served& link) {
+  link.next = served;
+  if (served != nullptr) served->previous = &link;
+  served = &link;
+  ++served_count;
+}
+
+void TROTCPServer::State::Remove(Served& link) {
+  (link.previous != nullptr ? link.previous->next : served) = link.next;
+  if (link.next != nullptr) link.next->previous = link.previous;
+  --served_count;
+}
+
+TROTCPServer::TROTCPServer() : TROServer("TROTCPServer") {}
 
 TROTCPServer::~TROTCPServer() {
   try {
@@ -27,14 +43,20 @@ TROTCPServer::~TROTCPServer() {
   } catch (...) {
     // A thread that outlived the timeout is waited for below.
   }
-  pool_.reset();
+  std::unique_lock<std::mutex> lock(state_->mutex);
+  state_->changed.wait(lock, [&] { return state_->threads == 0; });
 }
 
 int TROTCPServer::GetPort() const { return port_ == 0 && active_ ? bound_port_ : port_; }
 
 size_t TROTCPServer::ConnectionCount() const {
-  std::lock_guard<std::mutex> lock(connections_mutex_);
-  return connections_.size();
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->served_count;
+}
+
+size_t TROTCPServer::ThreadCount() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->threads;
 }
 
 void TROTCPServer::IntSetActive(bool active) {
@@ -55,70 +77,116 @@ void TROTCPServer::Activate() {
   listener.Bind(bind_address_, port_);
   listener.Listen(kListenBacklog);
   bound_port_ = listener.LocalPort();
-  listener_ = std::move(listener);
-  stop_listening_ = false;
-  listener_thread_ = std::thread(&TROTCPServer::ListenLoop, this);
+  {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    listener_ = std::move(listener);
+    state_->listening = true;
+    state_->threads += kAcceptingThreads;
+  }
+  size_t started = 0;
+  for (size_t i = 0; i < kAcceptingThreads; ++i) started += StartThread() ? 1 : 0;
   active_ = true;
+  if (started == 0) {
+    // Not one thread to accept with: the server cannot serve.
+    Deactivate();
+    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),
+                            "Cannot start a thread");
+  }
 }
 
 void TROTCPServer::Deactivate() {
-  stop_listening_ = true;
-  if (listener_thread_.joinable()) listener_thread_.join();
+  State& state = *state_;
+  std::unique_lock<std::mutex> lock(state.mutex);
+  state.listening = false;
+  // Wakes every thread in accept(): a shut listening socket accepts nothing more. The socket is
+  // closed once they have left it.
+  listener_.ShutdownBoth();
+  state.changed.wait(lock, [&] { return state.accepting == 0; });
   listener_.Close();
   active_ = false;
 
-  std::unique_lock<std::mutex> lock(connections_mutex_);
   // Shutting a connection down wakes a thread blocked in a read; a thread inside dispatch
   // finishes it and fails when it writes the response.
-  for (const auto& connection : connections_) connection->Abort();
-  for (int check = 0; check < kShutdownChecks && !connections_.empty(); ++check) {
-    connections_changed_.wait_for(lock, std::chrono::milliseconds(kShutdownCheckMs),
-                                  [&] { return connections_.empty(); });
+  for (Served* link = state.served; link != nullptr; link = link->next) link->connection->Abort();
+  for (int check = 0; check < kShutdownChecks && state.served != nullptr; ++check) {
+    state.changed.wait_for(lock, std::chrono::milliseconds(kShutdownCheckMs),
+                           [&] { return state.served == nullptr; });
   }
-  bool remaining = !connections_.empty();
-  lock.unlock();
-  pool_->EndIdleThreads();
-  if (remaining) throw ETerminateThreadTimeout("Terminate Thread Timeout");
+  if (state.served != nullptr) throw ETerminateThreadTimeout("Terminate Thread Timeout");
 }
 
-void TROTCPServer::ListenLoop() {
-  while (!stop_listening_) {
-    try {
-      if (listener_.WaitReadable(kAcceptPollMs)) Accept();
-      continue;
-    } catch (const ESocketError& error) {
-      if (error.Code() == kWsaInterrupted || error.Code() == kWsaNotSocket) return;
-    } catch (...) {
-    }
-    // A failed accept drops that connection only; the listener goes on. The pause keeps a
-    // lasting failure (no file descriptors left) from spinning on a readable socket.
-    std::this_thread::sleep_for(std::chrono::milliseconds(kAcceptPollMs / 10));
-  }
-}
-
-void TROTCPServer::Accept() {
-  auto connection = std::make_shared<TROTCPConnection>(listener_.Accept());
-  {
-    std::lock_guard<std::mutex> lock(connections_mutex_);
-    connections_.insert(connection);
-  }
+bool TROTCPServer::StartThread() {
   try {
-    pool_->Run([this, connection] { Serve(connection); });
+    StartDetachedThread(
+        [this, state = state_] {
+          AcceptLoop();
+          std::lock_guard<std::mutex> lock(state->mutex);
+          --state->threads;
+          state->changed.notify_all();
+        },
+        kStackSize);
+    return true;
   } catch (...) {
-    Forget(connection);
-    throw;
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    --state_->threads;
+    state_->changed.notify_all();
+    return false;
   }
 }
 
-void TROTCPServer::Serve(const std::shared_ptr<TROTCPConnection>& connection) {
+void TROTCPServer::AcceptLoop() {
+  State& state = *state_;
+  std::unique_lock<std::mutex> lock(state.mutex);
+  while (state.listening && state.accepting < kAcceptingThreads) {
+    ++state.accepting;
+    lock.unlock();
+    Socket socket;
+    std::string peer_address;
+    bool accepted = false;
+    try {
+      socket = listener_.Accept(&peer_address);
+      accepted = true;
+    } catch (...) {
+      // The listening socket was shut (the loop ends below), or this connection failed before
+      // it was accepted: it is dropped and accepting goes on.
+    }
+    lock.lock();
+    --state.accepting;
+    if (!state.listening) {
+      state.changed.notify_all();
+      break;  // the socket, if any, closes: the server is going down
+    }
+    if (!accepted) {
+      // The pause keeps a lasting failure (no file descriptors left) from spinning.
+      lock.unlock();
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      lock.lock();
+      continue;
+    }
+    TROTCPConnection connection(std::move(socket), std::move(peer_address));
+    Served link{&connection};
+    state.Add(link);
+    // The last thread waiting in accept() starts the next before it serves; when none can be
+    // started, the connection is dropped so that this thread goes on accepting.
+    bool start_another = state.accepting == 0;
+    if (start_another) ++state.threads;
+    lock.unlock();
+    if (!start_another || StartThread()) Serve(connection);
+    connection.Close();
+    lock.lock();
+    state.Remove(link);
+    state.changed.notify_all();
+  }
+}
+
+void TROTCPServer::Serve(TROTCPConnection& connection) {
   try {
-    if (on_connect) on_connect(*connection);
-    if (connection->Connected()) ServeRequests(*connection);
+    if (on_connect) on_connect(connection);
+    if (connection.Connected()) ServeRequests(connection);
   } catch (...) {
     // The peer went away, the hook failed or the server is going down: the connection ends;
     // nobody else is told.
   }
-  Forget(connection);
 }
 
 void TROTCPServer::ServeRequests(TROTCPConnection& connection) {
@@ -135,13 +203,6 @@ void TROTCPServer::ServeRequests(TROTCPConnection& connection) {
     request.Clear();
     response.Clear();
   }
-}
-
-void TROTCPServer::Forget(const std::shared_ptr<TROTCPConnection>& connection) {
-  connection->Close();
-  std::lock_guard<std::mutex> lock(connections_mutex_);
-  connections_.erase(connection);
-  connections_changed_.notify_all();
 }
 
 }  // namespace vantry

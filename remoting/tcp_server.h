@@ -1,7 +1,14 @@
-// TROTCPServer: the TCP server transport. One listening socket; every accepted connection is
-// served by a thread of its own (threads are reused, see remoting/worker_pool.h): the OnConnect
-// hook, then frames are read, handed to DispatchRequest and the response frames written back.
-// With KeepAlive off (the default) a connection carries one request and one response.
+// TROTCPServer: the TCP server transport. One listening socket; the server's threads wait in
+// accept() themselves, and the thread that accepts a connection serves it: the OnConnect hook,
+// then frames are read, handed to DispatchRequest and the response frames written back. With
+// KeepAlive off (the default) a connection carries one request and one response.
+//
+// Threads: kAcceptingThreads wait in accept() while the server is active, so a connection meets a
+// thread that is already running and nothing is handed from one thread to another. When the last
+// waiting thread takes a connection it starts another first, so there is no limit on the
+// connections served at once (each has its thread, as long as it lasts); a thread that finishes
+// its connection while kAcceptingThreads others wait ends, so the count returns to
+// kAcceptingThreads when the connections do.
 //
 // Thread safety: configure (port, settings, hook, dispatchers) while inactive. SetActive() is
 // called from one control thread. The hook and dispatch run on connection threads, several at
@@ -10,18 +17,16 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
-#include <thread>
 
 #include "platform/socket.h"
 #include "remoting/frame_format.h"
 #include "remoting/server.h"
 #include "remoting/tcp_connection.h"
-#include "remoting/worker_pool.h"
 
 namespace vantry {
 
@@ -31,9 +36,15 @@ VANTRY_EXCEPTION(ETerminateThreadTimeout, ENetError);
 class TROTCPServer : public TROServer {
  public:
   static constexpr int kListenBacklog = 15;
-  static constexpr int kAcceptPollMs = 100;
   static constexpr int kShutdownCheckMs = 250;
   static constexpr int kShutdownChecks = 20;  // 5000 ms in all
+  // Threads waiting in accept() while active: a burst of small calls from the usual callers finds
+  // them ready without a thread being started.
+  static constexpr size_t kAcceptingThreads = 16;
+  // The stack of each thread. Every call of the service runs within 96 KiB (the end-to-end
+  // tests, archives and transfers included, pass with that; copies use 64 KiB buffers on the
+  // stack): 512 KiB leaves a wide margin while thousands of connections cost little.
+  static constexpr size_t kStackSize = 512 * 1024;
 
   TROTCPServer();
   // Switches the server off (errors are dropped) and waits until every connection thread has
@@ -59,37 +70,59 @@ class TROTCPServer : public TROServer {
 
   // Connections accepted and not yet ended.
   size_t ConnectionCount() const;
+  // Threads of the server alive now, accepting or serving (also those that outlived a
+  // deactivation).
+  size_t ThreadCount() const;
 
  protected:
   void IntSetActive(bool active) override;
   bool IntGetActive() const override { return active_; }
 
  private:
+  // A connection being served: its link in the server's list, on the stack of its thread, so
+  // that listing a connection allocates nothing.
+  struct Served {
+    TROTCPConnection* connection;
+    Served* previous = nullptr;
+    Served* next = nullptr;
+  };
+
+  // What the server shares with its threads, guarded by `mutex`. The threads hold it too, so
+  // that the last one can still release the lock when the server has seen it end.
+  struct State {
+    std::mutex mutex;
+    std::condition_variable changed;  // a thread left accept(), a connection or a thread ended
+    bool listening = false;           // threads may wait in accept()
+    size_t accepting = 0;             // threads in accept()
+    size_t threads = 0;               // threads alive
+    Served* served = nullptr;         // connections accepted and not yet ended
+    size_t served_count = 0;
+
+    void Add(Served& link);
+    void Remove(Served& link);
+  };
+
   void Activate();
   // Throws ETerminateThreadTimeout when connection threads remain after 5000 ms.
   void Deactivate();
-  void ListenLoop();
-  void Accept();
-  void Serve(const std::shared_ptr<TROTCPConnection>& connection);
+  // Starts a thread running AcceptLoop(), counted in State::threads by the caller beforehand;
+  // false (and the count taken back) when the system cannot start one.
+  bool StartThread();
+  void AcceptLoop();
+  void Serve(TROTCPConnection& connection);
   void ServeRequests(TROTCPConnection& connection);
-  void Forget(const std::shared_ptr<TROTCPConnection>& connection);
 
   int port_ = kDefaultPort;
   std::string bind_address_ = "0.0.0.0";
   std::atomic<bool> keep_alive_{false};
   std::atomic<bool> disable_nagle_{false};
   std::atomic<bool> active_{false};
-
-  Socket listener_;  // open while active
   int bound_port_ = 0;
-  std::atomic<bool> stop_listening_{false};
-  std::thread listener_thread_;
 
-  mutable std::mutex connections_mutex_;
-  std::condition_variable connections_changed_;
-  std::set<std::shared_ptr<TROTCPConnection>> connections_;  // GUARDED_BY(connections_mutex_)
-
-  std::unique_ptr<WorkerPool> pool_;  // runs Serve(); destroyed first, waiting for it
+  // Open while active. Changed only while no thread is in accept(), with State::listening false;
+  // a thread reads it outside the lock while it counts in State::accepting.
+  Socket listener_;
+  std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
 }  // namespace vantry

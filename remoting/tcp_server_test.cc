@@ -5,6 +5,7 @@
 
 #include <future>
 #include <thread>
+#include <vector>
 
 #include "remoting/testing/loopback_test_util.h"
 #include "remoting/service_description.h"
@@ -173,6 +174,35 @@ TEST_F(TCPServerTest, PortInUseFailsAndLeavesServerInactive) {
   server().SetActive(false);
   second.SetActive(true);
   EXPECT_TRUE(second.Active());
+}
+
+TEST_F(TCPServerTest, ConnectionsBeyondTheAcceptingThreadsGetThreadsThatEndWithThem) {
+  loopback_.Start();
+  const size_t held = TROTCPServer::kAcceptingThreads + 4;
+  std::vector<Socket> clients;
+  for (size_t i = 0; i < held; ++i) {
+    clients.push_back(loopback_.Connect());
+    SendAll(clients.back(), std::string("\0\0", 2));  // half a length: its thread waits in a read
+  }
+  while (server().ConnectionCount() < held) std::this_thread::yield();
+  // Every held connection has a thread, and one more still waits in accept().
+  EXPECT_GT(server().ThreadCount(), held);
+  EXPECT_EQ(std::string("\0\0\0\x08PROBEDOK", 12), Exchange(Frame("PROBE")));
+  clients.clear();
+  while (server().ConnectionCount() > 0) std::this_thread::yield();
+  // The threads beyond those that wait in accept() end with their connections.
+  while (server().ThreadCount() > TROTCPServer::kAcceptingThreads) std::this_thread::yield();
+  EXPECT_EQ(std::string("\0\0\0\x08PROBEDOK", 12), Exchange(Frame("PROBE")));
+  EXPECT_EQ(TROTCPServer::kAcceptingThreads, server().ThreadCount());
+}
+
+TEST_F(TCPServerTest, DeactivationEndsTheAcceptingThreadsAndActivationStartsThemAgain) {
+  loopback_.Start();
+  EXPECT_EQ(TROTCPServer::kAcceptingThreads, server().ThreadCount());
+  server().SetActive(false);
+  while (server().ThreadCount() > 0) std::this_thread::yield();
+  loopback_.Start();
+  EXPECT_EQ(std::string("\0\0\0\x08PROBEDOK", 12), Exchange(Frame("PROBE")));
 }
 
 TEST_F(TCPServerTest, DeactivationClosesWaitingConnections) {
