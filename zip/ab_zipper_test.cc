@@ -7,7 +7,9 @@
 #include "platform/child_process.h"
 #include "platform/clock.h"
 #include "zip/zip_format.h"
+#include "zip/parallel_deflate.h"
 #include "zip/zip_test_helpers.h"
+#include "zip/zlib_block_view.h"
 
 namespace vantry {
 namespace {
@@ -133,6 +135,24 @@ TEST_F(ZipperTest, EmptyAndIncompressibleFilesAreStored) {
   EXPECT_EQ(U32(zip, second + 14), Crc(noise));
   EXPECT_EQ(U32(zip, second + 18), noise.size());
   EXPECT_EQ(zip.substr(second + 30 + 11, noise.size()), noise);
+  ExpectArchiveAccepted(HostPath(kArchive));
+}
+
+TEST_F(ZipperTest, BlocksCompressedApartAreOneStreamForEveryReader) {
+  // Whole blocks only, so the last block is empty; the noise between becomes stored blocks among
+  // compressed ones.
+  const size_t block = kDeflateBlockSize;
+  std::string data = Compressible(block) + Random(block, 3) + Compressible(block / 2) +
+                     Random(block / 2, 4) + Compressible(block);
+  fs_.WriteFile("T:\\B\\db.fbk", data);
+  EXPECT_THAT(Archive("T:\\B\\db.fbk"), ElementsAre());
+  std::string zip = ArchiveBytes();
+  EXPECT_EQ(U16(zip, 8), 8);  // deflated
+  EXPECT_EQ(U32(zip, 14), Crc(data));
+  ZlibBlockView zlib = InflateWithZlib(zip.data() + 30 + 8, U32(zip, 18));
+  EXPECT_TRUE(zlib.complete);
+  EXPECT_EQ(zlib.bytes_used, U32(zip, 18));
+  EXPECT_TRUE(zlib.output == data);
   ExpectArchiveAccepted(HostPath(kArchive));
 }
 
