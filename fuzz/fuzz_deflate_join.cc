@@ -1,11 +1,13 @@
 // Arbitrary input cut into blocks of arbitrary sizes, each compressed on its own and joined as
 // the archive writer joins them: zlib must inflate the joined stream to exactly the input, and
 // the walk over each block's stream must find what zlib finds. The first bytes choose the cuts.
+// The same bytes, taken as a Deflate stream, must be walked exactly when zlib inflates them whole.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "platform/exception.h"
 #include "zip/deflate_join.h"
 #include "zip/parallel_deflate.h"
 #include "zip/zlib_block_view.h"
@@ -34,6 +36,19 @@ std::vector<size_t> BlockSizes(const uint8_t*& data, size_t& size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace vantry;
+  {
+    ZlibBlockView view = InflateWithZlib(data, size);
+    bool zlib_takes_it = view.complete && view.bytes_used == size;
+    try {
+      DeflateStreamShape shape = ScanDeflateStream(data, size);
+      if (!zlib_takes_it || shape.final_block_bit != view.final_block_bit ||
+          shape.end_bit != view.end_bit || shape.uncompressed_size != view.output.size()) {
+        std::abort();
+      }
+    } catch (const Exception&) {
+      if (zlib_takes_it) std::abort();
+    }
+  }
   std::vector<size_t> cuts = BlockSizes(data, size);
   static DeflateBlockCompressor compressor;
   std::string joined;

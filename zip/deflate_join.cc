@@ -19,7 +19,7 @@ constexpr int kCodeLengthSymbols = 19;
 constexpr int kMaxWindow = 32768;
 // Codes up to this length are decoded by one table look-up; longer ones, rare by nature, bit by
 // bit.
-constexpr int kTableBits = 10;
+constexpr int kTableBits = 12;
 
 constexpr std::array<uint8_t, kCodeLengthSymbols> kCodeLengthOrder = {
     16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
@@ -45,8 +45,8 @@ class BitReader {
  public:
   BitReader(const unsigned char* data, size_t size) : data_(data), size_(size) {}
 
-  // The next `count` (at most 32) bits, not consumed.
-  uint32_t Peek(int count) const {
+  // The next 57 bits or more, lowest first, not consumed.
+  uint64_t Word() const {
     size_t byte = static_cast<size_t>(position_ >> 3);
     uint64_t word = 0;
     if (byte + 8 <= size_) {
@@ -56,7 +56,11 @@ class BitReader {
         word |= static_cast<uint64_t>(data_[byte + i]) << (8 * i);
       }
     }
-    return static_cast<uint32_t>((word >> (position_ & 7)) & ((uint64_t{1} << count) - 1));
+    return word >> (position_ & 7);
+  }
+  // The next `count` (at most 32) bits, not consumed.
+  uint32_t Peek(int count) const {
+    return static_cast<uint32_t>(Word() & ((uint64_t{1} << count) - 1));
   }
   void Skip(int count) { position_ += static_cast<uint64_t>(count); }
   uint32_t Take(int count) {
@@ -124,28 +128,30 @@ class HuffmanCode {
     }
   }
 
-  // Decodes and consumes one symbol; throws for a code the code does not have.
-  int Decode(BitReader& in) const {
-    uint16_t entry = table_[in.Peek(kTableBits)];
-    if ((entry & 15) != 0) {
-      in.Skip(entry & 15);
-      return entry >> 4;
-    }
+  // Decodes one symbol from the lowest bits of `bits`; returns it with its code length in the
+  // lowest 4 bits (symbol << 4 | length). Throws for a code the code does not have.
+  uint32_t Decode(uint64_t bits) const {
+    uint16_t entry = table_[bits & ((1u << kTableBits) - 1)];
+    if ((entry & 15) != 0) return entry;
     // Canonical decoding, one bit at a time (the codes in the table are all shorter).
-    uint32_t bits = in.Peek(kMaxCodeLength);
     int code = 0;
     int first = 0;
     for (int length = 1; length <= kMaxCodeLength; ++length) {
       code |= static_cast<int>((bits >> (length - 1)) & 1);
       int count = per_length_[length];
       if (code - first < count) {
-        in.Skip(length);
-        return symbols_[first_index_[length] + (code - first)];
+        return static_cast<uint32_t>(symbols_[first_index_[length] + (code - first)]) << 4 | length;
       }
       first = (first + count) << 1;
       code <<= 1;
     }
     Invalid("invalid code");
+  }
+  // Decodes and consumes one symbol.
+  int Decode(BitReader& in) const {
+    uint32_t entry = Decode(in.Word());
+    in.Skip(entry & 15);
+    return static_cast<int>(entry >> 4);
   }
 
  private:
@@ -224,25 +230,46 @@ void ReadDynamicCodes(BitReader& in, HuffmanCode* literal_length, HuffmanCode* d
 // `*produced`.
 void SkipHuffmanData(BitReader& in, const HuffmanCode& literal_length, const HuffmanCode& distance,
                      uint64_t* produced) {
+  constexpr int kWordBits = 57;        // what one BitReader::Word() holds at least
+  constexpr int kMatchRestBits = 5 + 15 + 13;  // length extra bits, distance code and extra bits
   for (;;) {
-    int symbol = literal_length.Decode(in);
-    if (symbol < kEndOfBlock) {
-      ++*produced;
-    } else if (symbol == kEndOfBlock) {
-      in.Check();
-      return;
-    } else {
+    // Past the end the reader sees zeros, which decode to something; stop there.
+    in.Check();
+    uint64_t word = in.Word();
+    int used = 0;
+    // As many codes from this word as it surely holds.
+    while (used <= kWordBits - kMaxCodeLength) {
+      uint32_t entry = literal_length.Decode(word >> used);
+      int code_length = static_cast<int>(entry & 15);
+      int symbol = static_cast<int>(entry >> 4);
+      if (symbol < kEndOfBlock) {
+        used += code_length;
+        ++*produced;
+        continue;
+      }
+      if (symbol == kEndOfBlock) {
+        in.Skip(used + code_length);
+        in.Check();
+        return;
+      }
+      if (used + code_length + kMatchRestBits > kWordBits) break;  // decoded again from a new word
+      used += code_length;
       symbol -= kEndOfBlock + 1;
       if (symbol >= static_cast<int>(kLengthBase.size())) Invalid("invalid literal/length code");
-      uint32_t length = kLengthBase[symbol] + in.Take(kLengthExtra[symbol]);
-      int dist_symbol = distance.Decode(in);
+      int extra = kLengthExtra[symbol];
+      uint32_t length = kLengthBase[symbol] + static_cast<uint32_t>((word >> used) & ((1u << extra) - 1));
+      used += extra;
+      uint32_t dist_entry = distance.Decode(word >> used);
+      used += static_cast<int>(dist_entry & 15);
+      int dist_symbol = static_cast<int>(dist_entry >> 4);
       if (dist_symbol >= kMaxDistUsed) Invalid("invalid distance code");
-      uint32_t dist = kDistBase[dist_symbol] + in.Take(kDistExtra[dist_symbol]);
+      extra = kDistExtra[dist_symbol];
+      uint32_t dist = kDistBase[dist_symbol] + static_cast<uint32_t>((word >> used) & ((1u << extra) - 1));
+      used += extra;
       if (dist > *produced || dist > kMaxWindow) Invalid("invalid distance too far back");
       *produced += length;
     }
-    // Past the end the reader sees zeros, which decode to something; stop there.
-    in.Check();
+    in.Skip(used);
   }
 }
 
