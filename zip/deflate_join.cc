@@ -17,6 +17,8 @@ constexpr int kMaxDistUsed = 30;
 constexpr int kEndOfBlock = 256;
 constexpr int kCodeLengthSymbols = 19;
 constexpr int kMaxWindow = 32768;
+constexpr size_t kMaxStoredBlock = 0xFFFF;
+constexpr size_t kStoredHeaderSize = 5;
 // Codes up to this length are decoded by one table look-up; longer ones, rare by nature, bit by
 // bit.
 constexpr int kTableBits = 12;
@@ -132,8 +134,19 @@ class HuffmanCode {
   // lowest 4 bits (symbol << 4 | length). Throws for a code the code does not have.
   uint32_t Decode(uint64_t bits) const {
     uint16_t entry = table_[bits & ((1u << kTableBits) - 1)];
-    if ((entry & 15) != 0) return entry;
-    // Canonical decoding, one bit at a time (the codes in the table are all shorter).
+    if ((entry & 15) != 0) [[likely]] return entry;
+    return DecodeLong(bits);
+  }
+  // Decodes and consumes one symbol.
+  int Decode(BitReader& in) const {
+    uint32_t entry = Decode(in.Word());
+    in.Skip(entry & 15);
+    return static_cast<int>(entry >> 4);
+  }
+
+ private:
+  // Canonical decoding, one bit at a time, of the codes too long for the table (or missing).
+  [[gnu::noinline]] uint32_t DecodeLong(uint64_t bits) const {
     int code = 0;
     int first = 0;
     for (int length = 1; length <= kMaxCodeLength; ++length) {
@@ -147,14 +160,7 @@ class HuffmanCode {
     }
     Invalid("invalid code");
   }
-  // Decodes and consumes one symbol.
-  int Decode(BitReader& in) const {
-    uint32_t entry = Decode(in.Word());
-    in.Skip(entry & 15);
-    return static_cast<int>(entry >> 4);
-  }
 
- private:
   static uint32_t Reverse(uint32_t code, int length) {
     uint32_t reversed = 0;
     for (int i = 0; i < length; ++i) reversed |= ((code >> i) & 1) << (length - 1 - i);
@@ -321,6 +327,29 @@ size_t ContinueDeflateStream(unsigned char* data, size_t size, const DeflateStre
   static constexpr unsigned char kEmptyLengths[] = {0x00, 0x00, 0xFF, 0xFF};
   std::memcpy(data + header_end, kEmptyLengths, sizeof kEmptyLengths);
   return header_end + sizeof kEmptyLengths;
+}
+
+size_t StoredBlocksSize(size_t size) {
+  size_t blocks = std::max<size_t>(1, (size + kMaxStoredBlock - 1) / kMaxStoredBlock);
+  return size + blocks * kStoredHeaderSize;
+}
+
+size_t WriteStoredBlocks(const unsigned char* input, size_t size, bool last, unsigned char* output) {
+  unsigned char* out = output;
+  size_t at = 0;
+  do {
+    size_t length = std::min(size - at, kMaxStoredBlock);
+    bool final = last && at + length == size;
+    out[0] = final ? 1 : 0;  // BFINAL, type 00, the rest of the byte padding
+    out[1] = static_cast<unsigned char>(length);
+    out[2] = static_cast<unsigned char>(length >> 8);
+    out[3] = static_cast<unsigned char>(~length);
+    out[4] = static_cast<unsigned char>(~length >> 8);
+    if (length > 0) std::memcpy(out + kStoredHeaderSize, input + at, length);
+    out += kStoredHeaderSize + length;
+    at += length;
+  } while (at < size);
+  return static_cast<size_t>(out - output);
 }
 
 }  // namespace vantry

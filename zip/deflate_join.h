@@ -40,4 +40,13 @@ inline constexpr size_t kDeflateContinuationBytes = 5;
 // kDeflateContinuationBytes more bytes; returns the new size.
 size_t ContinueDeflateStream(unsigned char* data, size_t size, const DeflateStreamShape& shape);
 
+// Bytes that WriteStoredBlocks writes for `size` bytes of input: 5 per block of at most 65535.
+size_t StoredBlocksSize(size_t size);
+
+// Writes `input[0, size)` as stored blocks (at least one, so also for no input) to `output`,
+// which has StoredBlocksSize(size) bytes, and returns their length. The data starts and ends on a
+// byte boundary; the last block is final when `last`, so the blocks join like any other stream
+// made continuable above.
+size_t WriteStoredBlocks(const unsigned char* input, size_t size, bool last, unsigned char* output);
+
 }  // namespace vantry

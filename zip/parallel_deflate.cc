@@ -3,8 +3,10 @@
 #include <libdeflate.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <array>
+#include <cmath>
 #include <condition_variable>
-#include <cstring>
 #include <deque>
 #include <exception>
 #include <memory>
@@ -194,18 +196,62 @@ class Pipeline {
 }  // namespace
 
 DeflateBlockCompressor::DeflateBlockCompressor()
-    : compressor_(libdeflate_alloc_compressor(kDeflateLevel)) {
-  if (compressor_ == nullptr) throw Exception("Deflate could not be started: not enough memory");
+    : compressor_(libdeflate_alloc_compressor(kDeflateLevel)),
+      probe_(libdeflate_alloc_compressor(kProbeLevel)) {
+  if (compressor_ == nullptr || probe_ == nullptr) {
+    libdeflate_free_compressor(compressor_);
+    libdeflate_free_compressor(probe_);
+    throw Exception("Deflate could not be started: not enough memory");
+  }
+  probe_output_.reset(new unsigned char[kProbeSize]);
 }
 
-DeflateBlockCompressor::~DeflateBlockCompressor() { libdeflate_free_compressor(compressor_); }
+DeflateBlockCompressor::~DeflateBlockCompressor() {
+  libdeflate_free_compressor(compressor_);
+  libdeflate_free_compressor(probe_);
+}
 
 size_t DeflateBlockCompressor::OutputBound(size_t input_size) {
-  return libdeflate_deflate_compress_bound(nullptr, input_size) + kDeflateContinuationBytes;
+  return std::max(libdeflate_deflate_compress_bound(nullptr, input_size),
+                  StoredBlocksSize(input_size)) +
+         kDeflateContinuationBytes;
+}
+
+bool DeflateBlockCompressor::LooksIncompressible(const unsigned char* input, size_t size) {
+  // Bytes spread this evenly leave Huffman codes nothing to gain; the fast level then tells
+  // whether repeats would, on the block's start. The bytes are counted in pieces spread over the
+  // block, which is as telling as counting them all and much cheaper.
+  std::array<std::array<uint32_t, 256>, 4> counts{};
+  size_t pieces = size <= kProbeSize ? 1 : kSpreadPieces;
+  size_t piece = size <= kProbeSize ? size : kProbeSize / kSpreadPieces;
+  for (size_t p = 0; p < pieces; ++p) {
+    const unsigned char* at = input + (pieces == 1 ? 0 : p * (size - piece) / (pieces - 1));
+    size_t i = 0;
+    for (; i + 4 <= piece; i += 4) {
+      ++counts[0][at[i]];
+      ++counts[1][at[i + 1]];
+      ++counts[2][at[i + 2]];
+      ++counts[3][at[i + 3]];
+    }
+    for (; i < piece; ++i) ++counts[0][at[i]];
+  }
+  double sum = 0;
+  for (int byte = 0; byte < 256; ++byte) {
+    double c = counts[0][byte] + counts[1][byte] + counts[2][byte] + counts[3][byte];
+    if (c > 0) sum += c * std::log2(c);
+  }
+  size_t counted = pieces * piece;
+  double n = static_cast<double>(counted);
+  double bits_per_byte = counted == 0 ? 0 : std::log2(n) - sum / n;
+  if (bits_per_byte < kIncompressibleBitsPerByte) return false;
+  size_t probe = std::min(size, kProbeSize);
+  // Zero: the data did not fit in fewer bytes than it has.
+  return libdeflate_deflate_compress(probe_, input, probe, probe_output_.get(), probe - 1) == 0;
 }
 
 size_t DeflateBlockCompressor::Compress(const unsigned char* input, size_t size, bool last,
                                         unsigned char* output) {
+  if (LooksIncompressible(input, size)) return WriteStoredBlocks(input, size, last, output);
   size_t room = OutputBound(size) - kDeflateContinuationBytes;
   size_t written = libdeflate_deflate_compress(compressor_, input, size, output, room);
   if (written == 0) throw Exception("Deflate failed: its output outgrew its bound");

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "platform/file_system.h"
 
@@ -32,7 +33,10 @@ inline constexpr int64_t kDeflateBlockSize = int64_t{1} << 20;
 inline constexpr int kBlocksInFlightPerThread = 3;
 
 // Compresses the blocks of one stream one at a time, each without reference to the others, at
-// the normal level. Owns its compressor's memory.
+// the normal level. A block that looks incompressible (its bytes spread almost evenly over
+// 64 KiB taken from all over it, and its first 64 KiB not smaller even at the fast level) is stored within the stream instead, at the
+// cost of copying it: Deflate would store it too, after searching it for repeats in vain. Owns
+// its compressors' memory.
 class DeflateBlockCompressor {
  public:
   // Throws Exception when the compressor's memory cannot be had.
@@ -50,7 +54,18 @@ class DeflateBlockCompressor {
   size_t Compress(const unsigned char* input, size_t size, bool last, unsigned char* output);
 
  private:
+  static constexpr int kProbeLevel = 1;
+  static constexpr size_t kProbeSize = size_t{64} << 10;
+  static constexpr size_t kSpreadPieces = 16;
+  // Entropy of the bytes, at or above which a block is probed: Huffman coding alone would gain
+  // less than 1%.
+  static constexpr double kIncompressibleBitsPerByte = 7.92;
+
+  bool LooksIncompressible(const unsigned char* input, size_t size);
+
   libdeflate_compressor* compressor_;
+  libdeflate_compressor* probe_;
+  std::unique_ptr<unsigned char[]> probe_output_;
 };
 
 // Reads `source` from its position to its end and writes the raw Deflate stream of it at

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "platform/fake_file_system.h"
+#include "zip/deflate_join.h"
 #include "zip/zip_test_helpers.h"
 #include "zip/zlib_block_view.h"
 
@@ -72,6 +73,38 @@ TEST(ParallelDeflateTest, CompressesAsWellAsOneStream) {
   compress2(reinterpret_cast<Bytef*>(one.data()), &one_size,
             reinterpret_cast<const Bytef*>(data.data()), data.size(), 6);
   EXPECT_LT(r.compressed_size, static_cast<int64_t>(one_size * 1.005));
+}
+
+TEST(ParallelDeflateTest, ABlockIsStoredOnlyWhenNothingInItShrinks) {
+  const size_t block = kDeflateBlockSize;
+  std::string noise = Random(block, 9);
+  std::string repeated_noise;  // evenly spread bytes, yet every byte after the first 16 KiB repeats
+  while (repeated_noise.size() < block) repeated_noise += noise.substr(0, 16 << 10);
+  struct Case {
+    const char* name;
+    std::string input;
+    bool stored;
+  };
+  const std::vector<Case> cases = {
+      {"noise", noise, true},
+      {"noise, then text", noise.substr(0, 64 << 10) + Compressible(block - (64 << 10)), false},
+      {"text, then noise", Compressible(64 << 10) + noise.substr(0, block - (64 << 10)), false},
+      {"noise that repeats", repeated_noise, false},
+  };
+  DeflateBlockCompressor compressor;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<unsigned char> out(DeflateBlockCompressor::OutputBound(c.input.size()));
+    size_t n = compressor.Compress(reinterpret_cast<const unsigned char*>(c.input.data()),
+                                   c.input.size(), true, out.data());
+    std::string stream(reinterpret_cast<const char*>(out.data()), n);
+    EXPECT_TRUE(Inflate(stream) == c.input);
+    if (c.stored) {
+      EXPECT_EQ(n, StoredBlocksSize(c.input.size()));
+    } else {
+      EXPECT_LT(n, c.input.size() * 95 / 100);
+    }
+  }
 }
 
 TEST(ParallelDeflateTest, AReadFailureStopsEveryThreadAndIsRaised) {
