@@ -34,9 +34,9 @@ inline constexpr int kBlocksInFlightPerThread = 3;
 
 // Compresses the blocks of one stream one at a time, each without reference to the others, at
 // the normal level. A block that looks incompressible (its bytes spread almost evenly over
-// 64 KiB taken from all over it, and its first 64 KiB not smaller even at the fast level) is stored within the stream instead, at the
-// cost of copying it: Deflate would store it too, after searching it for repeats in vain. Owns
-// its compressors' memory.
+// 64 KiB taken from all over it, and its first 64 KiB not smaller even at the fast level) is
+// stored within the stream instead, at the cost of copying it: Deflate would store it too, after
+// searching it for repeats in vain. Owns its compressors' memory.
 class DeflateBlockCompressor {
  public:
   // Throws Exception when the compressor's memory cannot be had.
