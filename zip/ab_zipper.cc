@@ -1,6 +1,6 @@
 #include "zip/ab_zipper.h"
 
-#include <zlib.h>
+#include <libdeflate.h>
 
 #include <algorithm>
 
@@ -27,7 +27,7 @@ void CopyBytes(File& from, File& to, uint64_t count, uint32_t* crc) {
     int64_t want = static_cast<int64_t>(std::min<uint64_t>(count, buffer.size()));
     int64_t got = from.Read(buffer.data(), want);
     if (got != want) throw Exception(kNotAPkZipFile);
-    if (crc != nullptr) *crc = static_cast<uint32_t>(::crc32(*crc, buffer.data(), got));
+    if (crc != nullptr) *crc = libdeflate_crc32(*crc, buffer.data(), static_cast<size_t>(got));
     to.Write(buffer.data(), got);
     count -= got;
   }

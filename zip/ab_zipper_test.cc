@@ -8,7 +8,9 @@
 #include "platform/clock.h"
 #include "zip/parallel_deflate.h"
 #include "zip/zip_format.h"
+#include "zip/parallel_deflate.h"
 #include "zip/testing/zip_test_helpers.h"
+#include "zip/zlib_block_view.h"
 
 namespace vantry {
 namespace {
@@ -171,6 +173,24 @@ TEST_F(ZipperTest, DeflatedDataAsLongAsTheFileIsKept) {
     EXPECT_EQ(U32(zip, 22), c.data.size());
     ExpectArchiveAccepted(HostPath(kArchive));
   }
+}
+
+TEST_F(ZipperTest, BlocksCompressedApartAreOneStreamForEveryReader) {
+  // Whole blocks only, so the last block is empty; the noise between becomes stored blocks among
+  // compressed ones.
+  const size_t block = kDeflateBlockSize;
+  std::string data = Compressible(block) + Random(block, 3) + Compressible(block / 2) +
+                     Random(block / 2, 4) + Compressible(block);
+  fs_.WriteFile("T:\\B\\db.fbk", data);
+  EXPECT_THAT(Archive("T:\\B\\db.fbk"), ElementsAre());
+  std::string zip = ArchiveBytes();
+  EXPECT_EQ(U16(zip, 8), 8);  // deflated
+  EXPECT_EQ(U32(zip, 14), Crc(data));
+  ZlibBlockView zlib = InflateWithZlib(zip.data() + 30 + 8, U32(zip, 18));
+  EXPECT_TRUE(zlib.complete);
+  EXPECT_EQ(zlib.bytes_used, U32(zip, 18));
+  EXPECT_TRUE(zlib.output == data);
+  ExpectArchiveAccepted(HostPath(kArchive));
 }
 
 TEST_F(ZipperTest, AddingKeepsTheOldEntriesByteForByte) {

@@ -1,9 +1,12 @@
 #include "zip/parallel_deflate.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <array>
+#include <cmath>
 #include <condition_variable>
-#include <cstring>
 #include <deque>
 #include <exception>
 #include <memory>
@@ -12,76 +15,23 @@
 #include <vector>
 
 #include "platform/exception.h"
+#include "zip/deflate_join.h"
 #include "zip/zip_format.h"
 
 namespace vantry {
 namespace {
 
-// One block: the dictionary (up to 32 KiB of the input before it) followed by its own input.
+// One block of input and its Deflate data.
 struct Block {
   std::vector<unsigned char> input;
-  size_t dictionary_size = 0;
   size_t data_size = 0;
   bool last = false;
-  // Not zero-filled: only the pages deflate writes become resident.
+  // Not zero-filled: only the pages the compressor writes become resident.
   std::unique_ptr<unsigned char[]> output;
   size_t output_capacity = 0;
   size_t output_size = 0;
   uint32_t crc32 = 0;
   bool done = false;
-};
-
-// A raw-Deflate compressor at the normal level, reused for every block a worker takes.
-class BlockCompressor {
- public:
-  BlockCompressor() {
-    if (deflateInit2(&stream_, kDeflateLevel, Z_DEFLATED, -kDeflateWindowBits, kDeflateMemLevel,
-                     Z_DEFAULT_STRATEGY) != Z_OK) {
-      throw Exception("Deflate could not be started: not enough memory");
-    }
-  }
-  BlockCompressor(const BlockCompressor&) = delete;
-  BlockCompressor& operator=(const BlockCompressor&) = delete;
-  ~BlockCompressor() { deflateEnd(&stream_); }
-
-  // Every block but the last ends on a sync flush (an empty stored block, byte aligned, not
-  // final), so the next block's bits start on a byte; the last one finishes the stream.
-  void Compress(Block* block) {
-    deflateReset(&stream_);
-    if (block->dictionary_size > 0) {
-      deflateSetDictionary(&stream_, block->input.data(), block->dictionary_size);
-    }
-    unsigned char* data = block->input.data() + block->dictionary_size;
-    block->crc32 = ::crc32(0, data, block->data_size);
-    size_t bound = deflateBound(&stream_, block->data_size) + 16;
-    if (block->output_capacity < bound) {
-      block->output.reset(new unsigned char[bound]);
-      block->output_capacity = bound;
-    }
-    stream_.next_in = data;
-    stream_.avail_in = static_cast<uInt>(block->data_size);
-    stream_.next_out = block->output.get();
-    stream_.avail_out = static_cast<uInt>(block->output_capacity);
-    int flush = block->last ? Z_FINISH : Z_SYNC_FLUSH;
-    for (;;) {
-      int result = deflate(&stream_, flush);
-      bool finished = block->last ? result == Z_STREAM_END
-                                  : stream_.avail_in == 0 && stream_.avail_out != 0;
-      if (finished) break;
-      if (result != Z_OK && result != Z_BUF_ERROR) throw Exception("Deflate failed");
-      size_t used = block->output_capacity - stream_.avail_out;
-      std::unique_ptr<unsigned char[]> larger(new unsigned char[block->output_capacity * 2]);
-      std::memcpy(larger.get(), block->output.get(), used);
-      block->output = std::move(larger);
-      block->output_capacity *= 2;
-      stream_.next_out = block->output.get() + used;
-      stream_.avail_out = static_cast<uInt>(block->output_capacity - used);
-    }
-    block->output_size = block->output_capacity - stream_.avail_out;
-  }
-
- private:
-  z_stream stream_{};
 };
 
 class Pipeline {
@@ -113,25 +63,13 @@ class Pipeline {
 
  private:
   void Read() {
-    std::vector<unsigned char> tail;  // the last 32 KiB of input read so far
     for (bool last = false; !last;) {
       Block* block = TakeFreeBlock();
       if (block == nullptr) return;  // stopped by a failure
-      block->dictionary_size = tail.size();
-      block->input.resize(tail.size() + kDeflateBlockSize);
-      if (!tail.empty()) std::memcpy(block->input.data(), tail.data(), tail.size());
-      unsigned char* data = block->input.data() + tail.size();
-      block->data_size = source_.Read(data, kDeflateBlockSize);
+      block->input.resize(kDeflateBlockSize);
+      block->data_size = source_.Read(block->input.data(), kDeflateBlockSize);
       block->last = last = block->data_size < static_cast<size_t>(kDeflateBlockSize);
       block->done = false;
-      if (block->data_size >= static_cast<size_t>(kDeflateWindowSize)) {
-        tail.assign(data + block->data_size - kDeflateWindowSize, data + block->data_size);
-      } else {
-        tail.insert(tail.end(), data, data + block->data_size);
-        if (tail.size() > static_cast<size_t>(kDeflateWindowSize)) {
-          tail.erase(tail.begin(), tail.end() - kDeflateWindowSize);
-        }
-      }
       std::lock_guard lock(mu_);
       work_.push_back(block);
       order_.push_back(block);
@@ -157,7 +95,7 @@ class Pipeline {
 
   void Work() {
     try {
-      BlockCompressor compressor;
+      DeflateBlockCompressor compressor;
       for (;;) {
         Block* block;
         {
@@ -167,7 +105,7 @@ class Pipeline {
           block = work_.front();
           work_.pop_front();
         }
-        compressor.Compress(block);
+        Compress(compressor, block);
         std::lock_guard lock(mu_);
         block->done = true;
         cv_.notify_all();
@@ -175,6 +113,17 @@ class Pipeline {
     } catch (...) {
       Fail(std::current_exception());
     }
+  }
+
+  static void Compress(DeflateBlockCompressor& compressor, Block* block) {
+    block->crc32 = libdeflate_crc32(0, block->input.data(), block->data_size);
+    size_t bound = DeflateBlockCompressor::OutputBound(block->data_size);
+    if (block->output_capacity < bound) {
+      block->output.reset(new unsigned char[bound]);
+      block->output_capacity = bound;
+    }
+    block->output_size = compressor.Compress(block->input.data(), block->data_size, block->last,
+                                             block->output.get());
   }
 
   // Writes the blocks in input order as they are done, and combines their CRC-32 values.
@@ -245,6 +194,75 @@ class Pipeline {
 };
 
 }  // namespace
+
+DeflateBlockCompressor::DeflateBlockCompressor()
+    : compressor_(libdeflate_alloc_compressor(kDeflateLevel)),
+      probe_(libdeflate_alloc_compressor(kProbeLevel)) {
+  if (compressor_ == nullptr || probe_ == nullptr) {
+    libdeflate_free_compressor(compressor_);
+    libdeflate_free_compressor(probe_);
+    throw Exception("Deflate could not be started: not enough memory");
+  }
+  probe_output_.reset(new unsigned char[kProbeSize]);
+}
+
+DeflateBlockCompressor::~DeflateBlockCompressor() {
+  libdeflate_free_compressor(compressor_);
+  libdeflate_free_compressor(probe_);
+}
+
+size_t DeflateBlockCompressor::OutputBound(size_t input_size) {
+  return std::max(libdeflate_deflate_compress_bound(nullptr, input_size),
+                  StoredBlocksSize(input_size)) +
+         kDeflateContinuationBytes;
+}
+
+bool DeflateBlockCompressor::LooksIncompressible(const unsigned char* input, size_t size) {
+  // Bytes spread this evenly leave Huffman codes nothing to gain; the fast level then tells
+  // whether repeats would, on the block's start. The bytes are counted in pieces spread over the
+  // block, which is as telling as counting them all and much cheaper.
+  std::array<std::array<uint32_t, 256>, 4> counts{};
+  size_t pieces = size <= kProbeSize ? 1 : kSpreadPieces;
+  size_t piece = size <= kProbeSize ? size : kProbeSize / kSpreadPieces;
+  for (size_t p = 0; p < pieces; ++p) {
+    const unsigned char* at = input + (pieces == 1 ? 0 : p * (size - piece) / (pieces - 1));
+    size_t i = 0;
+    for (; i + 4 <= piece; i += 4) {
+      ++counts[0][at[i]];
+      ++counts[1][at[i + 1]];
+      ++counts[2][at[i + 2]];
+      ++counts[3][at[i + 3]];
+    }
+    for (; i < piece; ++i) ++counts[0][at[i]];
+  }
+  double sum = 0;
+  for (int byte = 0; byte < 256; ++byte) {
+    double c = counts[0][byte] + counts[1][byte] + counts[2][byte] + counts[3][byte];
+    if (c > 0) sum += c * std::log2(c);
+  }
+  size_t counted = pieces * piece;
+  double n = static_cast<double>(counted);
+  double bits_per_byte = counted == 0 ? 0 : std::log2(n) - sum / n;
+  if (bits_per_byte < kIncompressibleBitsPerByte) return false;
+  size_t probe = std::min(size, kProbeSize);
+  // Zero: the data did not fit in fewer bytes than it has.
+  return libdeflate_deflate_compress(probe_, input, probe, probe_output_.get(), probe - 1) == 0;
+}
+
+size_t DeflateBlockCompressor::Compress(const unsigned char* input, size_t size, bool last,
+                                        unsigned char* output) {
+  if (LooksIncompressible(input, size)) return WriteStoredBlocks(input, size, last, output);
+  size_t room = OutputBound(size) - kDeflateContinuationBytes;
+  size_t written = libdeflate_deflate_compress(compressor_, input, size, output, room);
+  if (written == 0) throw Exception("Deflate failed: its output outgrew its bound");
+  if (last) return written;
+  DeflateStreamShape shape = ScanDeflateStream(output, written);
+  if (shape.uncompressed_size != size) {
+    throw Exception(Format("Deflate failed: a block of %d bytes inflates to %d", size,
+                           shape.uncompressed_size));
+  }
+  return ContinueDeflateStream(output, written, shape);
+}
 
 DeflateResult DeflateFile(File& source, File& sink, int threads) {
   Pipeline pipeline(source, sink, threads);

@@ -6,7 +6,9 @@
 #include <random>
 
 #include "platform/testing/fake_file_system.h"
+#include "zip/deflate_join.h"
 #include "zip/testing/zip_test_helpers.h"
+#include "zip/zlib_block_view.h"
 
 namespace vantry {
 namespace {
@@ -28,26 +30,17 @@ std::string SampleData(size_t size, uint32_t seed) {
   return data;
 }
 
-std::string Inflate(const std::string& deflated, size_t expected_size) {
-  z_stream z{};
-  inflateInit2(&z, -15);
-  std::string out(expected_size + 1, '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(deflated.data()));
-  z.avail_in = deflated.size();
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = out.size();
-  int result = inflate(&z, Z_FINISH);
-  EXPECT_EQ(result, Z_STREAM_END);
-  EXPECT_EQ(z.avail_in, 0u) << "bytes after the end of the stream";
-  out.resize(z.total_out);
-  inflateEnd(&z);
-  return out;
+std::string Inflate(const std::string& deflated) {
+  ZlibBlockView zlib = InflateWithZlib(deflated.data(), deflated.size());
+  EXPECT_TRUE(zlib.complete);
+  EXPECT_EQ(zlib.bytes_used, deflated.size()) << "bytes after the end of the stream";
+  return zlib.output;
 }
 
 TEST(ParallelDeflateTest, BlocksJoinIntoOneStreamWithTheFilesCrc) {
   FakeFileSystem fs;
   const size_t kBlock = kDeflateBlockSize;
-  for (size_t size : {size_t{1}, size_t{32767}, size_t{40000}, kBlock, kBlock + 1,
+  for (size_t size : {size_t{0}, size_t{1}, size_t{32767}, size_t{40000}, kBlock, kBlock + 1, 2 * kBlock,
                       3 * kBlock + 12345}) {
     for (int threads : {1, 2, 3}) {
       std::string data = SampleData(size, static_cast<uint32_t>(size + threads));
@@ -63,7 +56,7 @@ TEST(ParallelDeflateTest, BlocksJoinIntoOneStreamWithTheFilesCrc) {
       EXPECT_EQ(r.uncompressed_size, static_cast<int64_t>(size));
       EXPECT_EQ(r.compressed_size, static_cast<int64_t>(deflated.size()));
       EXPECT_EQ(r.crc32, crc32(0, reinterpret_cast<const Bytef*>(data.data()), size));
-      EXPECT_TRUE(Inflate(deflated, size) == data) << size << " bytes, " << threads << " threads";
+      EXPECT_TRUE(Inflate(deflated) == data) << size << " bytes, " << threads << " threads";
     }
   }
 }
@@ -80,6 +73,38 @@ TEST(ParallelDeflateTest, CompressesAsWellAsOneStream) {
   compress2(reinterpret_cast<Bytef*>(one.data()), &one_size,
             reinterpret_cast<const Bytef*>(data.data()), data.size(), 6);
   EXPECT_LT(r.compressed_size, static_cast<int64_t>(one_size * 1.005));
+}
+
+TEST(ParallelDeflateTest, ABlockIsStoredOnlyWhenNothingInItShrinks) {
+  const size_t block = kDeflateBlockSize;
+  std::string noise = Random(block, 9);
+  std::string repeated_noise;  // evenly spread bytes, yet every byte after the first 16 KiB repeats
+  while (repeated_noise.size() < block) repeated_noise += noise.substr(0, 16 << 10);
+  struct Case {
+    const char* name;
+    std::string input;
+    bool stored;
+  };
+  const std::vector<Case> cases = {
+      {"noise", noise, true},
+      {"noise, then text", noise.substr(0, 64 << 10) + Compressible(block - (64 << 10)), false},
+      {"text, then noise", Compressible(64 << 10) + noise.substr(0, block - (64 << 10)), false},
+      {"noise that repeats", repeated_noise, false},
+  };
+  DeflateBlockCompressor compressor;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<unsigned char> out(DeflateBlockCompressor::OutputBound(c.input.size()));
+    size_t n = compressor.Compress(reinterpret_cast<const unsigned char*>(c.input.data()),
+                                   c.input.size(), true, out.data());
+    std::string stream(reinterpret_cast<const char*>(out.data()), n);
+    EXPECT_TRUE(Inflate(stream) == c.input);
+    if (c.stored) {
+      EXPECT_EQ(n, StoredBlocksSize(c.input.size()));
+    } else {
+      EXPECT_LT(n, c.input.size() * 95 / 100);
+    }
+  }
 }
 
 TEST(ParallelDeflateTest, AReadFailureStopsEveryThreadAndIsRaised) {

@@ -94,10 +94,7 @@ inline constexpr int kMaxEndRecordSearch = kEndRecordSize + 0xFFFF;
 inline constexpr uint64_t kMaxCentralDirectorySize = uint64_t{16} << 20;
 
 // Deflate: raw stream (no zlib header), 32 KiB window, the normal level.
-inline constexpr int kDeflateWindowBits = 15;
-inline constexpr int kDeflateWindowSize = 1 << kDeflateWindowBits;
 inline constexpr int kDeflateLevel = 6;
-inline constexpr int kDeflateMemLevel = 8;
 
 // MS-DOS date 1980-01-01 00:00, for files whose time the DOS format cannot express.
 inline constexpr uint32_t kEarliestDosDateTime = 0x00210000;
