@@ -3,7 +3,7 @@
 # vantryd and against a plain C server (bench/plain_server.c, built here with cc) whose threads
 # block in accept() themselves and answer with the same response frame. Rounds alternate between
 # the two; each line shows both rates and their ratio, and the processor time each server spent
-# per call (user + system), which other work on a shared machine disturbs less than the rates.
+# per call, which other work on a shared machine disturbs less than the rates.
 # The last line shows the medians.
 #
 #   bench/small_calls_bench.sh [BUILD_DIR]   (default: build; needs vantryd and bench/vantry-*)
@@ -50,21 +50,23 @@ pids+=("$VANTRYD_PID")
 # The service answers false, as the plain server does for every request.
 [ "$("$build/bench/vantry-call" --port "$VANTRYD_PORT" FileExists 'D:\nothere.fbk')" = false ]
 
-cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
-ticks_per_s=$(getconf CLK_TCK)
+# Run time of all threads of a process in ns, from the scheduler's own accounting: precise, where
+# the user and system times of /proc/PID/stat are sampled at each clock tick. Threads that end
+# during a run take theirs with them; both servers keep their threads while they serve.
+cpu_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ s += $1 } END { print s + 0 }'; }
 # run PORT PID: sets RATE (calls/s) and CPU_US (the server's processor time per call, in us);
 # fails when a call failed.
 run() {
   local out before after calls
-  before=$(cpu_ticks "$2")
+  before=$(cpu_ns "$2")
   out=$("$build/bench/vantry-load" --clients "$clients" --seconds "$seconds" --port "$1" \
     --request-file "$work/request")
-  after=$(cpu_ticks "$2")
+  after=$(cpu_ns "$2")
   grep -q ' errors=0$' <<<"$out" || { echo "calls failed: $out" >&2; exit 1; }
   RATE=$(sed -n 's/^calls_per_s=\([0-9]*\).*/\1/p' <<<"$out")
   calls=$(sed -n 's/.* calls=\([0-9]*\) .*/\1/p' <<<"$out")
-  CPU_US=$(awk -v t=$((after - before)) -v c="$calls" -v hz="$ticks_per_s" \
-    'BEGIN { printf "%.1f", (c > 0 ? t * 1e6 / hz / c : 0) }')
+  CPU_US=$(awk -v t=$((after - before)) -v c="$calls" \
+    'BEGIN { printf "%.1f", (c > 0 ? t / 1000 / c : 0) }')
 }
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
