@@ -4,6 +4,7 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/event_log.h"
 #include "platform/thread.h"
 #include "remoting/frame_format.h"
 
@@ -41,7 +42,8 @@ TROTCPServer::~TROTCPServer() {
   try {
     SetActive(false);
   } catch (...) {
-    // A thread that outlived the timeout is waited for below.
+    // A destructor must not throw; a thread that outlived the timeout is waited for below.
+    WriteDebugLog("TCP server shutdown: " + CurrentExceptionText());
   }
   std::unique_lock<std::mutex> lock(state_->mutex);
   state_->changed.wait(lock, [&] { return state_->threads == 0; });
@@ -127,6 +129,8 @@ bool TROTCPServer::StartThread() {
         kStackSize);
     return true;
   } catch (...) {
+    // The caller drops the connection it holds and goes on accepting itself.
+    WriteDebugLog("TCP server could not start a thread: " + CurrentExceptionText());
     std::lock_guard<std::mutex> lock(state_->mutex);
     --state_->threads;
     state_->changed.notify_all();
@@ -142,6 +146,7 @@ void TROTCPServer::AcceptLoop() {
     lock.unlock();
     Socket socket;
     std::string peer_address;
+    std::string failure;
     bool accepted = false;
     try {
       socket = listener_.Accept(&peer_address);
@@ -149,6 +154,7 @@ void TROTCPServer::AcceptLoop() {
     } catch (...) {
       // The listening socket was shut (the loop ends below), or this connection failed before
       // it was accepted: it is dropped and accepting goes on.
+      failure = CurrentExceptionText();
     }
     lock.lock();
     --state.accepting;
@@ -159,6 +165,7 @@ void TROTCPServer::AcceptLoop() {
     if (!accepted) {
       // The pause keeps a lasting failure (no file descriptors left) from spinning.
       lock.unlock();
+      WriteDebugLog("TCP server accept: " + failure);
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
       lock.lock();
       continue;
@@ -184,8 +191,10 @@ void TROTCPServer::Serve(TROTCPConnection& connection) {
     if (on_connect) on_connect(connection);
     if (connection.Connected()) ServeRequests(connection);
   } catch (...) {
-    // The peer went away, the hook failed or the server is going down: the connection ends;
-    // nobody else is told.
+    // The peer went away, the hook failed or the server is going down: the connection ends,
+    // with no caller left to tell.
+    WriteDebugLog("TCP connection from " + connection.PeerAddress() + ": " +
+                  CurrentExceptionText());
   }
 }
 
