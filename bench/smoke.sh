@@ -2,7 +2,8 @@
 # Runs one benchmark of bench/ once in its smallest form, for the test suite: a few seconds, its
 # figures not judged, so that a benchmark that no longer runs fails the tests.
 #
-#   bench/smoke.sh BUILD_DIR NAME    NAME: vantry_bench, vantry-load or a script of bench/
+#   bench/smoke.sh BUILD_DIR NAME    NAME: vantry_bench, vantry-load, deflate-blocks or a script
+#                                    of bench/
 #
 # A new script needs its smallest form here; an unknown NAME fails.
 set -euo pipefail
@@ -20,11 +21,18 @@ case $name in
   vantry-load)
     "$build/bench/vantry-load" --baseline --clients 4 --seconds 1
     ;;
+  deflate-blocks)
+    { seq 200000; head -c 300000 /dev/urandom; } >"$work/input.fbk"
+    "$build/bench/deflate-blocks" "$work/input.fbk"
+    ;;
   archive_bench.sh)
     # Half text, half random bytes: both the compressing and the storing side of Deflate.
     { seq 100000; head -c 500000 /dev/urandom; } >"$work/input.fbk"
     VANTRYD=$build/vantryd CALL=$build/bench/vantry-call ROUNDS=1 \
       bash "$here/archive_bench.sh" "$work/input.fbk"
+    ;;
+  copy_bench.sh)
+    SIZE_MB=4 ROUNDS=1 DISK_DIR=$work bash "$here/copy_bench.sh" "$build"
     ;;
   hostile_peers.sh)
     BUILD_DIR=$build IDLE=200 SLOW=50 SETTLE_SECONDS=1 bash "$here/hostile_peers.sh" 1
