@@ -1,7 +1,8 @@
 // SendBackup: pushes a local file to another instance as ReceiveBackup calls of one chunk each,
 // in file order, one call at a time (contract/backup_chunk_sender.h). While a call is in flight
-// the next chunk is already read and the next connection opened, so disk, network and peer work
-// at the same time; a chunk goes from the read buffer to the socket without a copy.
+// the next chunk is already read and, when another chunk follows, the next connection opened, so
+// disk, network and peer work at the same time; a chunk goes from the read buffer to the socket
+// without a copy.
 #include <memory>
 
 #include "contract/backup_chunk_sender.h"
@@ -34,14 +35,16 @@ void TVantryService::SendBackup(const std::string& source_file_name,
   holder.SetMessage(&message);
   TROTCPChannel channel;
   channel.SetHost(target_server);
-  channel.SetConnectAhead(true);  // a connection per chunk, each opened during the call before
   holder.SetChannel(&channel);
   std::shared_ptr<IVantryService> target = holder.GetService<IVantryService>(kIVantryServiceGuid);
   if (target == nullptr) throw EIntfCastError("Interface not supported");
 
   std::unique_ptr<File> source = OpenSource(file_system_, source_file_name);
   int64_t size = source->Size();
-  SendBackupChunks(*target, *source, target_file_name, 0, size);
+  // A connection per chunk, each opened during the call before it; none after the last chunk,
+  // which would reach the target as a connection that carries nothing.
+  SendBackupChunks(*target, *source, target_file_name, 0, size, nullptr,
+                   [&channel](bool another_follows) { channel.SetConnectAhead(another_follows); });
   source->Close();
 }
 

@@ -9,12 +9,8 @@
 
 namespace vantry::client {
 
-std::string FirstPartName(const std::string& remote_path, int64_t total_size) {
-  return BackupPartPrefix(remote_path, total_size) + "0";
-}
-
 PushResult PushFile(IVantryService& service, const std::string& local_path,
-                    const std::string& remote_path, bool resume,
+                    const std::string& remote_path,
                     const std::function<void(int64_t, int64_t)>& progress) {
   std::unique_ptr<File> file;
   try {
@@ -24,18 +20,9 @@ PushResult PushFile(IVantryService& service, const std::string& local_path,
   }
   PushResult result;
   result.total = file->Size();
-  if (resume && result.total > 0) {
-    int64_t done = service.GetFileSize(FirstPartName(remote_path, result.total));
-    // A part as long as the file got all its chunks but did not take the final name (the name
-    // was taken, or the rename failed): the empty chunk at its end has the receiver try again,
-    // and nothing is sent twice.
-    if (done > 0 && done <= result.total) result.resumed_at = done;
-  }
-  file->Seek(result.resumed_at, SeekOrigin::kBegin);
-  if (progress) progress(result.resumed_at, result.total);
+  if (progress) progress(0, result.total);
   try {
-    result.chunks = SendBackupChunks(service, *file, remote_path, result.resumed_at, result.total,
-                                     progress);
+    result.chunks = SendBackupChunks(service, *file, remote_path, 0, result.total, progress);
   } catch (const EReadError&) {
     throw UsageError("reading the local file \"" + local_path + "\" failed");
   }

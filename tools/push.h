@@ -1,7 +1,9 @@
-// The client's own push of a local file to an instance: ReceiveBackup calls exactly as the
-// service's SendBackup makes them (chunks of 1 048 576 bytes in file order, one call each,
-// TotalFileSize the file's size), optionally resumed from the end of the part file that starts
-// at offset 0 on the receiver, so an interrupted push of a large file need not start again.
+// The client's own push of a local file to an instance over ReceiveBackup: ReceiveBackup
+// calls exactly as the service's SendBackup makes them (chunks of 1 048 576 bytes in file order,
+// one call each, TotalFileSize the file's size), always from offset 0. A part left on the
+// receiver by an earlier push cannot be continued here: ReceiveBackup offers no way to read back
+// what the part holds, so a part of another file of the same size would be completed with this
+// file's tail. The first chunk resets the part instead.
 //
 // Thread safety: one thread; the service proxy is used for one call at a time.
 #pragma once
@@ -21,18 +23,16 @@ struct PushResult {
   int64_t chunks = 0;      // ReceiveBackup calls made
 };
 
-// The receiver's name of the part that starts at 0: "%s.l%d.part_" + "0".
-std::string FirstPartName(const std::string& remote_path, int64_t total_size);
+// What the client says when --resume is asked of a push over ReceiveBackup.
+inline constexpr char kUnverifiedResumeNote[] =
+    "--resume: the part on the instance cannot be verified over ReceiveBackup; sending from "
+    "offset 0";
 
-// Sends the host file `local_path` to `remote_path` (Windows-1252) through `service`. With
-// `resume`, asks for the size of the first part (GetFileSize) and starts at its end when that
-// lies inside the file; a part as long as the file gets one empty chunk at its end, on which
-// the receiver completes the file or fails. Otherwise, and without `resume`, starts at 0, which
-// resets the part.
-// `progress`(bytes done, total) is called before the first chunk and after each one. Throws
-// UsageError when the local file cannot be read, and what the service or channel raises.
+// Sends the host file `local_path` to `remote_path` (Windows-1252) through `service`, from
+// offset 0. `progress`(bytes done, total) is called before the first chunk and after each one.
+// Throws UsageError when the local file cannot be read, and what the service or channel raises.
 PushResult PushFile(IVantryService& service, const std::string& local_path,
-                    const std::string& remote_path, bool resume,
+                    const std::string& remote_path,
                     const std::function<void(int64_t, int64_t)>& progress);
 
 }  // namespace vantry::client

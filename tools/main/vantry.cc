@@ -146,7 +146,9 @@ void AddPushCommand(CLI::App& app, PushArgs& push, Action& action) {
       "push", "sends a local file to the instance in chunks, as SendBackup does");
   sub->add_option("LOCAL_FILE", push.local_file, "file on this machine")->required();
   sub->add_option("REMOTE_PATH", push.remote_path, "Windows path on the instance")->required();
-  sub->add_flag("--resume", push.resume, "continue from the end of the part that starts at 0");
+  sub->add_flag("--resume", push.resume,
+                "continue a broken-off push where it can be verified; ReceiveBackup cannot, so "
+                "the push starts again at offset 0");
   sub->add_option("--progress", push.progress, "progress bar on stderr")
       ->check(CLI::IsMember({"always", "never", "auto"}))
       ->capture_default_str();
@@ -155,9 +157,10 @@ void AddPushCommand(CLI::App& app, PushArgs& push, Action& action) {
       std::string remote = ToAnsiArgument(push.remote_path, "REMOTE_PATH");
       bool show =
           push.progress == "always" || (push.progress == "auto" && StandardErrorIsTerminal());
+      if (push.resume) std::fprintf(stderr, "vantry: %s\n", kUnverifiedResumeNote);
       std::optional<ProgressBar> bar;
       if (show) bar.emplace(StandardErrorColumns());
-      PushResult result = PushFile(session.Service(), push.local_file, remote, push.resume,
+      PushResult result = PushFile(session.Service(), push.local_file, remote,
                                    [&bar](int64_t done, int64_t total) {
                                      if (bar) bar->Update(done, total);
                                    });
