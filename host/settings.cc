@@ -9,6 +9,7 @@ namespace {
 
 constexpr char kVantry[] = "Vantry";
 constexpr char kMigration[] = "Migration";
+constexpr char kTransfer[] = "Transfer";
 
 // An empty base stays empty, so the defaults become bare names ("DefaultBackup").
 std::string NormalizeBase(std::string base) {
@@ -44,6 +45,7 @@ TSettingsRead ParseSettings(const IniFile& ini, std::string_view executable_dir)
   s.MigrateAllDatabases = ini.ReadBool(kMigration, "MigrateAllDatabases", defaults.MigrateAllDatabases);
   s.MigrateUsingClone = ini.ReadBool(kMigration, "MigrateUsingClone", defaults.MigrateUsingClone);
   s.DefaultDeleteStrategy = UpperCase(ini.ReadString(kVantry, "DefaultDeleteStrategy", defaults.DefaultDeleteStrategy));
+  s.FastTransfer = ini.ReadBool(kTransfer, "FastTransfer", defaults.FastTransfer);
   return read;
 }
 
@@ -67,11 +69,12 @@ std::string DescribeSettings(const TSettingsRead& read) {
       "MaxBackupTimeMinutes=%d; OtherTargetServers=%s; AlternateBackupPath=%s; "
       "AlternateRestorePath=%s; FBIsClassic=%d; BackupPeriodStartHour=%d; "
       "BackupPeriodEndHour=%d; MigrationTargetServer=%s; MigrateAllDatabases=%d; "
-      "MigrateUsingClone=%d; DefaultDeleteStrategy=%s",
+      "MigrateUsingClone=%d; DefaultDeleteStrategy=%s; FastTransfer=%d",
       s.DefaultBackupPath, s.DefaultDatabasePath, s.AllowedBackups, s.MaxBackupTimeMinutes,
       servers, s.AlternateBackupPath, s.AlternateRestorePath, s.FBIsClassic ? 1 : 0,
       s.BackupPeriodStartHour, s.BackupPeriodEndHour, s.MigrationTargetServer,
-      s.MigrateAllDatabases ? 1 : 0, s.MigrateUsingClone ? 1 : 0, s.DefaultDeleteStrategy);
+      s.MigrateAllDatabases ? 1 : 0, s.MigrateUsingClone ? 1 : 0, s.DefaultDeleteStrategy,
+      s.FastTransfer ? 1 : 0);
 }
 
 }  // namespace vantry

@@ -1,5 +1,7 @@
 // SendBackup: pushes a local file to another instance as ReceiveBackup calls of one chunk each,
-// in file order, one call at a time (contract/backup_chunk_sender.h). While a call is in flight
+// in file order, one call at a time (contract/backup_chunk_sender.h). With FastTransfer on it
+// asks the target once whether it offers the fast transfer (transfer/fast_sender.h) and uses it
+// when it does; a target that does not gets the ReceiveBackup calls as before. While a call is in flight
 // the next chunk is already read and, when another chunk follows, the next connection opened, so
 // disk, network and peer work at the same time; a chunk goes from the read buffer to the socket
 // without a copy.
@@ -12,6 +14,7 @@
 #include "remoting/remote_service.h"
 #include "remoting/tcp_channel.h"
 #include "service/VantryService_Impl.h"
+#include "transfer/fast_sender.h"
 
 namespace vantry {
 namespace {
@@ -41,6 +44,12 @@ void TVantryService::SendBackup(const std::string& source_file_name,
 
   std::unique_ptr<File> source = OpenSource(file_system_, source_file_name);
   int64_t size = source->Size();
+  // An empty file makes no call on either path: nothing arrives.
+  if (host_.GetSettings().FastTransfer && size > 0 &&
+      SendFast(target_server, *source, size, target_file_name)) {
+    source->Close();
+    return;
+  }
   // A connection per chunk, each opened during the call before it; none after the last chunk,
   // which would reach the target as a connection that carries nothing.
   SendBackupChunks(*target, *source, target_file_name, 0, size, nullptr,

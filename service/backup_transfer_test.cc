@@ -21,6 +21,7 @@
 #include "remoting/transport.h"
 #include "service/VantryService_Impl.h"
 #include "service/testing/fake_vantry_host.h"
+#include "transfer/fast_receiver.h"
 
 namespace vantry {
 namespace {
@@ -485,6 +486,56 @@ TEST(SendBackupIntoReceiverTest, TheTargetSeesOneConnectionPerChunk) {
     fs.WriteFile("T:\\src\\db.fbk", Content(size));
     sender.SendBackup("T:\\src\\db.fbk", target.Address(), Format("T:\\dst\\%d.fbk", size));
     EXPECT_EQ(target.Count(), chunks) << size;
+  }
+}
+
+// The operation a request calls, found by its name in the request's bytes.
+std::string OperationOf(const std::string& request) {
+  for (const char* name : {"OpenTransfer", "PutChunk", "FinishTransfer", "ReceiveBackup"}) {
+    if (request.find(name) != std::string::npos) return name;
+  }
+  return "?";
+}
+
+// With FastTransfer on, SendBackup asks the target once. A target that does not offer the fast
+// transfer (here one whose own FastTransfer is off, which answers as an instance that does not
+// know the interface) then gets exactly the ReceiveBackup calls; one that offers it gets the
+// file over it, with no ReceiveBackup call.
+TEST(SendBackupIntoReceiverTest, TheFastTransferIsUsedWhereOfferedAndReceiveBackupElsewhere) {
+  FakeFileSystem fs;
+  FakeVantryHost sending_host;
+  sending_host.settings.FastTransfer = true;
+  FixedClock clock(45000.5);
+  TVantryService sender(fs, sending_host, clock);
+  const std::string content = Content(5 * kMiB + 3);
+  fs.WriteFile("T:\\src\\db.fbk", content);
+  for (bool offered : {false, true}) {
+    FakeVantryHost receiving_host;
+    receiving_host.settings.FastTransfer = offered;
+    FastTransferReceiver receiver(fs);
+    std::unique_ptr<TROClassFactory> fast = RegisterFastTransfer(receiver, receiving_host);
+    std::mutex mu;
+    std::vector<std::string> operations;
+    LoopbackServer server(
+        [&] { return std::make_shared<TVantryService>(fs, receiving_host, clock); },
+        [&](TROBinaryMemoryStream& request) {
+          std::lock_guard<std::mutex> lock(mu);
+          operations.push_back(OperationOf(request.ToString()));
+        });
+    const std::string target = Format("T:\\dst\\%d.fbk", offered ? 1 : 0);
+    sender.SendBackup("T:\\src\\db.fbk", server.Address(), target);
+    EXPECT_TRUE(fs.ReadFile(target) == content) << offered;
+    std::lock_guard<std::mutex> lock(mu);
+    if (offered) {
+      // 2 MiB chunks, sent several at once: their order is open.
+      std::sort(operations.begin() + 1, operations.end() - 1);
+      EXPECT_THAT(operations, ElementsAre("OpenTransfer", "PutChunk", "PutChunk", "PutChunk",
+                                          "FinishTransfer"));
+    } else {
+      EXPECT_THAT(operations, ElementsAre("OpenTransfer", "ReceiveBackup", "ReceiveBackup",
+                                          "ReceiveBackup", "ReceiveBackup", "ReceiveBackup",
+                                          "ReceiveBackup"));
+    }
   }
 }
 

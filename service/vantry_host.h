@@ -30,6 +30,9 @@ struct THostSettings {
   bool MigrateAllDatabases = false;
   bool MigrateUsingClone = false;
   std::string DefaultDeleteStrategy = "CAREFUL";  // stored in upper case
+  // [Transfer]: SendBackup uses the fast transfer where the target offers it, and this instance
+  // offers it to senders. Off without the key: the wire carries ReceiveBackup calls only.
+  bool FastTransfer = false;
 
   friend bool operator==(const THostSettings&, const THostSettings&) = default;
 };
