@@ -132,8 +132,8 @@ TEST(SettingsTest, OtherTargetServersKeepOrderAndDuplicates) {
 TEST(SettingsTest, DrivesSectionTakesOneLetterKeysWithAbsoluteDirectories) {
   IniFile ini = IniFile::Parse(
       "[Drives]\nD=/srv/firebird/backup\ne=/mnt/e\nXY=/ignored\nF=relative/dir\nG=\n");
-  EXPECT_EQ(ParseDriveRoots(ini),
-            (DriveMap::Roots{{'D', "/srv/firebird/backup"}, {'E', "/mnt/e"}}));
+  EXPECT_EQ(ParseDriveRoots(ini), (DriveMap::Roots{
+                                      {'D', "/srv/firebird/backup"}, {'E', "/mnt/e"}, {'G', ""}}));
   EXPECT_THAT(ParseDriveRoots(IniFile()), IsEmpty());
 }
 

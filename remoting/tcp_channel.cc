@@ -32,7 +32,11 @@ std::optional<int> ParsePort(std::string_view text) {
 
 }  // namespace
 
-void ResolveTarget(const std::string& host, int default_port, std::string* address, int* port) {
+bool IsTlsTarget(std::string_view host) { return host.starts_with(kTlsScheme); }
+
+void ResolveTarget(const std::string& target, int default_port, std::string* address, int* port) {
+  const std::string host =
+      IsTlsTarget(target) ? target.substr(std::string_view(kTlsScheme).size()) : target;
   std::string name = host;
   *port = default_port;
   if (size_t colon = host.rfind(':'); colon != std::string::npos) {
@@ -110,13 +114,22 @@ void TROTCPChannel::PrepareNextConnection() {
 }
 
 std::unique_ptr<TROTCPConnection> TROTCPChannel::Connect() {
+  const bool secure = IsTlsTarget(host_);
+  if (secure && !tls_) {
+    throw ETlsError(Format("No TLS certificate is configured for the target \"%s\"", host_));
+  }
   std::string address;
   int port = 0;
-  ResolveTarget(host_, port_, &address, &port);
+  ResolveTarget(host_, secure ? kDefaultTlsPort : port_, &address, &port);
   auto connection = TROTCPConnection::Connect(address, port);
   // A peer that dies mid-call is noticed in minutes instead of never.
   connection->SetKeepAlive();
   if (disable_nagle_) connection->SetNoDelay();
+  if (secure) {
+    std::string name = host_.substr(std::string_view(kTlsScheme).size());
+    if (size_t colon = name.rfind(':'); colon != std::string::npos) name.resize(colon);
+    connection->StartClientTls(tls_, name, port);
+  }
   return connection;
 }
 

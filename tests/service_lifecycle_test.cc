@@ -161,12 +161,16 @@ TEST_F(ServiceInstallTest, InstallWritesTheUnitAndUninstallRemovesIt) {
   EXPECT_EQ(installed.exit_code, 0);
   EXPECT_EQ(installed.out, "Service installed successfully\n");
   EXPECT_EQ(installed.err, "");
-  EXPECT_EQ(ReadUnit(),
-            "[Unit]\nDescription=Vantry Service\n\n[Service]\nType=notify\n"
-            "ExecStart=" VANTRYD_PATH
-            " --home /srv/vantry --port 8091\n"
-            "ExecReload=/bin/kill -HUP $MAINPID\nRestart=on-failure\n\n"
-            "[Install]\nWantedBy=multi-user.target\n");
+  // The package's hardened unit, started as this program with the options given.
+  std::ifstream package(VANTRY_UNIT_TEMPLATE, std::ios::binary);
+  std::string unit(std::istreambuf_iterator<char>(package), {});
+  const std::string packaged_start = "ExecStart=/usr/sbin/vantryd --home /etc/vantry\n";
+  ASSERT_NE(unit.find(packaged_start), std::string::npos);
+  unit.replace(unit.find(packaged_start), packaged_start.size(),
+               "ExecStart=" VANTRYD_PATH " --home /srv/vantry --port 8091\n");
+  EXPECT_EQ(ReadUnit(), unit);
+  EXPECT_THAT(unit, ::testing::HasSubstr("\nUser=vantry\n"));
+  EXPECT_THAT(unit, ::testing::HasSubstr("\nCapabilityBoundingSet=\n"));
 
   Outcome removed = Run({"-uninstall", "silent", "--unit-dir", units_.path()});
   EXPECT_EQ(removed.exit_code, 0);

@@ -6,7 +6,10 @@
 
 namespace vantry::client {
 
-Session::Session(const std::string& server) {
+Session::Session(const std::string& target, const ClientTlsFiles& tls) {
+  const bool secure = IsTlsTarget(target);
+  const std::string server =
+      secure ? target.substr(std::string_view(kTlsScheme).size()) : target;
   size_t colon = server.rfind(':');
   std::string host = server.substr(0, colon);
   if (host.empty()) throw UsageError("--server needs a host: HOST[:PORT]");
@@ -18,7 +21,8 @@ Session::Session(const std::string& server) {
       throw UsageError("the port in --server \"" + server + "\" must be a number from 1 to 65535");
     }
   }
-  channel_.SetHost(server);
+  channel_.SetHost(target);
+  if (secure) channel_.SetTlsContext(MakeClientTlsContext(tls));
   holder_.SetMessage(&message_);
   holder_.SetChannel(&channel_);
 }
