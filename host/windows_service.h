@@ -48,7 +48,7 @@ struct THostOptions {
   std::string bind_address = "0.0.0.0";
   // The TLS listener's port in place of [TLS] Port, which then need not be set (0: any free
   // port, ROTLSServer().GetPort() tells which); nothing: as the file says.
-  std::optional<int> tls_port;
+  std::optional<int> tls_port = {};
 };
 
 class TWindowsService : public IVantryHost {

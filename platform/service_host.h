@@ -29,11 +29,11 @@ struct ServiceRegistration {
   std::string display_name;  // unit Description; named in install/uninstall failure texts
   // The unit INSTALL writes: this text with its ExecStart line replaced by the program's own;
   // empty: a minimal unit of its own.
-  std::string unit_template;
+  std::string unit_template = {};
   // The unit a package of the program installs (in /lib/systemd/system or
   // /usr/lib/systemd/system). Where it is installed, INSTALL and UNINSTALL use its name, so that
   // one machine never carries two units for one service.
-  std::string package_unit_name;
+  std::string package_unit_name = {};
 };
 
 inline constexpr char kDefaultUnitDirectory[] = "/etc/systemd/system";

@@ -38,12 +38,12 @@ struct TlsConfig {
   // PEM: this side's certificate, followed by any intermediates; a client may leave it (and the
   // key) empty and present none.
   std::string certificate_file;
-  std::string key_file;          // PEM: its private key
-  std::string ca_file;           // PEM: the CA certificates a peer's certificate must chain to
+  std::string key_file;  // PEM: its private key
+  std::string ca_file;   // PEM: the CA certificates a peer's certificate must chain to
   // Server only: the caller names admitted, each matched against the certificate's subject CN
   // and its DNS and IP alternative names (DNS names and CN without regard to case). Empty: every
   // certificate the CA signed.
-  std::vector<std::string> allowed_peer_names;
+  std::vector<std::string> allowed_peer_names = {};
   bool allow_tls12 = false;  // accept TLS 1.2 besides 1.3
 };
 

@@ -113,8 +113,7 @@ Certificate NewCertificate(EVP_PKEY* key, const std::string& name, CertificateVa
   Check(X509_set_pubkey(certificate.get(), key), "certificate");
   X509_NAME* subject = X509_get_subject_name(certificate.get());
   Check(X509_NAME_add_entry_by_NID(subject, NID_commonName, MBSTRING_UTF8,
-                                   reinterpret_cast<const unsigned char*>(name.c_str()), -1, -1,
-                                   0),
+                                   reinterpret_cast<const unsigned char*>(name.c_str()), -1, -1, 0),
         "certificate name");
   return certificate;
 }
@@ -143,8 +142,7 @@ void MakeCertificateAuthority(const std::string& cert_file, const std::string& k
   Check(X509_set_issuer_name(certificate.get(), X509_get_subject_name(certificate.get())),
         "certificate");
   AddExtension(certificate.get(), certificate.get(), NID_basic_constraints, "critical,CA:TRUE");
-  AddExtension(certificate.get(), certificate.get(), NID_key_usage,
-               "critical,keyCertSign,cRLSign");
+  AddExtension(certificate.get(), certificate.get(), NID_key_usage, "critical,keyCertSign,cRLSign");
   AddExtension(certificate.get(), certificate.get(), NID_subject_key_identifier, "hash");
   Check(X509_sign(certificate.get(), key.get(), EVP_sha256()), "CA signature");
   WriteKey(key_file, key.get());
@@ -169,8 +167,8 @@ void IssueCertificate(const std::string& ca_cert_file, const std::string& ca_key
   AddExtension(certificate.get(), ca.get(), NID_authority_key_identifier, "keyid");
   std::string alt;
   for (const std::string& alt_name : alt_names) {
-    alt += (alt.empty() ? "" : ",") + std::string(IsDottedIPv4(alt_name) ? "IP:" : "DNS:") +
-           alt_name;
+    alt +=
+        (alt.empty() ? "" : ",") + std::string(IsDottedIPv4(alt_name) ? "IP:" : "DNS:") + alt_name;
   }
   if (!alt.empty()) AddExtension(certificate.get(), ca.get(), NID_subject_alt_name, alt);
   Check(X509_sign(certificate.get(), ca_key.get(), EVP_sha256()), "certificate signature");

@@ -38,6 +38,7 @@ struct BioState {
   Socket* socket = nullptr;
   std::optional<SteadyClock::time_point> deadline;  // reads give up at this point
   bool no_wait = false;                             // neither reads nor writes wait
+  bool more = false;  // further records follow at once: the platform may join them
   bool timed_out = false;
   std::exception_ptr error;  // what the socket raised; the library only sees a failed call
 
@@ -59,7 +60,8 @@ int BioWrite(BIO* bio, const char* data, int length) {
     }
     for (;;) {
       try {
-        return static_cast<int>(state->socket->Send(data, static_cast<size_t>(length)));
+        return static_cast<int>(
+            state->socket->Send(data, static_cast<size_t>(length), state->more));
       } catch (const ESocketError& error) {
         bool no_space = error.Code() == kWsaNoBufferSpace;
         if (!no_space || state->no_wait || !state->socket->WaitWritable(kSendRetryMs)) throw;
@@ -224,8 +226,8 @@ std::optional<std::string> AlertReason(int reason) {
 // so that a name not on it fails the handshake like any other refused certificate.
 int VerifyCaller(int preverify_ok, X509_STORE_CTX* store) {
   if (!preverify_ok || X509_STORE_CTX_get_error_depth(store) != 0) return preverify_ok;
-  auto* ssl = static_cast<SSL*>(
-      X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
+  auto* ssl =
+      static_cast<SSL*>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
   auto* context = static_cast<const TlsContext*>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl)));
   if (NameAllowed(X509_STORE_CTX_get_current_cert(store), context->Config().allowed_peer_names)) {
     return 1;
@@ -330,7 +332,7 @@ struct TlsStream::Impl {
   std::shared_ptr<const TlsContext> context;
   BioState state;
   SSL* ssl = nullptr;
-  std::string server;  // client: "host:port", the key of its resumable session
+  std::string server;   // client: "host:port", the key of its resumable session
   bool broken = false;  // a fatal error happened: no TLS close may follow
 
   Impl(std::shared_ptr<const TlsContext> ctx, Socket& socket) : context(std::move(ctx)) {
@@ -495,16 +497,24 @@ size_t TlsStream::ReceiveAll(void* dest, size_t count) {
   return done;
 }
 
-size_t TlsStream::Send(const void* src, size_t count, bool) {
+size_t TlsStream::Send(const void* src, size_t count, bool more) {
   const char* data = static_cast<const char*>(src);
   size_t done = 0;
+  // A frame's length goes out as a record of its own; like a plain frame's length, it waits in
+  // the platform for the payload's records instead of crossing the network alone (where Nagle's
+  // algorithm would hold the payload back for the peer's acknowledgement).
+  impl_->state.more = more;
   while (done < count) {
     impl_->state.Reset();
     size_t n = 0;
     int result = SSL_write_ex(impl_->ssl, data + done, count - done, &n);
-    if (result != 1) impl_->RaiseFailure(result);
+    if (result != 1) {
+      impl_->state.more = false;
+      impl_->RaiseFailure(result);
+    }
     done += n;
   }
+  impl_->state.more = false;
   return count;
 }
 

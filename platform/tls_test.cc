@@ -7,8 +7,8 @@
 #include <future>
 #include <thread>
 
-#include "platform/tls_certificates.h"
 #include "platform/temp_dir.h"
+#include "platform/tls_certificates.h"
 
 namespace vantry {
 namespace {
@@ -35,18 +35,21 @@ class TlsTest : public ::testing::Test {
   static std::string Path(const std::string& name) { return dir_->path() + "/" + name; }
   static void Issue(const std::string& ca, const std::string& name,
                     const std::vector<std::string>& alt, CertificateValidity validity = {}) {
-    IssueCertificate(Path(ca + ".crt"), Path(ca + ".key"), Path(name + ".crt"),
-                     Path(name + ".key"), name, alt, validity);
+    IssueCertificate(Path(ca + ".crt"), Path(ca + ".key"), Path(name + ".crt"), Path(name + ".key"),
+                     name, alt, validity);
   }
   static std::shared_ptr<const TlsContext> Server(std::vector<std::string> allowed = {}) {
-    return std::make_shared<TlsContext>(
-        TlsRole::kServer, TlsConfig{Path("server.crt"), Path("server.key"), Path("ca.crt"),
-                                    std::move(allowed)});
+    return std::make_shared<TlsContext>(TlsRole::kServer,
+                                        TlsConfig{.certificate_file = Path("server.crt"),
+                                                  .key_file = Path("server.key"),
+                                                  .ca_file = Path("ca.crt"),
+                                                  .allowed_peer_names = std::move(allowed)});
   }
   static std::shared_ptr<const TlsContext> Client(const std::string& name,
                                                   const std::string& ca = "ca") {
-    TlsConfig config{name.empty() ? "" : Path(name + ".crt"), name.empty() ? "" : Path(name + ".key"),
-                     Path(ca + ".crt")};
+    TlsConfig config{.certificate_file = name.empty() ? "" : Path(name + ".crt"),
+                     .key_file = name.empty() ? "" : Path(name + ".key"),
+                     .ca_file = Path(ca + ".crt")};
     return std::make_shared<TlsContext>(TlsRole::kClient, config);
   }
 
@@ -142,8 +145,10 @@ TEST_F(TlsTest, RefusedCallersLearnWhy) {
     Outcome outcome = Exchange(Server({"operator"}), Client(c.client, c.ca));
     EXPECT_THAT(outcome.server, StartsWith("TLS handshake failed: "));
     EXPECT_THAT(outcome.server, HasSubstr(c.reason));
-    EXPECT_EQ(outcome.client, "TLS handshake with localhost:8091 failed: the server refused "
-                              "this client's certificate: " + c.reason);
+    EXPECT_EQ(outcome.client,
+              "TLS handshake with localhost:8091 failed: the server refused "
+              "this client's certificate: " +
+                  c.reason);
   }
 }
 
@@ -166,11 +171,14 @@ TEST_F(TlsTest, AHandshakeThatStallsTimesOut) {
 }
 
 TEST_F(TlsTest, FilesThatCannotBeLoadedAreNamed) {
-  TlsConfig config{Path("missing.crt"), Path("server.key"), Path("ca.crt")};
+  TlsConfig config{.certificate_file = Path("missing.crt"),
+                   .key_file = Path("server.key"),
+                   .ca_file = Path("ca.crt")};
   EXPECT_THAT([&] { TlsContext(TlsRole::kServer, config); },
               ::testing::ThrowsMessage<ETlsError>(
                   StartsWith("Cannot load TLS certificate \"" + Path("missing.crt") + "\": ")));
-  config = {Path("server.crt"), Path("operator.key"), Path("ca.crt")};
+  config.certificate_file = Path("server.crt");
+  config.key_file = Path("operator.key");
   EXPECT_THAT([&] { TlsContext(TlsRole::kServer, config); },
               ::testing::ThrowsMessage<ETlsError>(
                   StartsWith("Cannot load TLS key \"" + Path("operator.key") + "\": ")));

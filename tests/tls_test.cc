@@ -10,8 +10,8 @@
 #include <fstream>
 #include <random>
 
-#include "platform/tls_certificates.h"
 #include "platform/temp_dir.h"
+#include "platform/tls_certificates.h"
 #include "tests/running_service.h"
 
 namespace vantry::e2e {
@@ -21,13 +21,13 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
 
-struct Run {
+struct VantryRun {
   int exit_code;
   std::string out;
   std::string err;
 };
 
-Run RunVantry(const std::vector<std::string>& arguments) {
+VantryRun RunVantry(const std::vector<std::string>& arguments) {
   ServiceProcess process(VANTRY_PATH, arguments);
   int code = process.Wait();
   return {code, process.ReadRestOfOutput(), process.ReadRestOfErrors()};
@@ -60,7 +60,7 @@ class TlsServiceTest : public ::testing::Test {
   static void SetUpTestSuite() {
     certs_ = new TempDir;
     other_ = new TempDir;
-    Run init = RunVantry({"tls", "init", Certs(), "--name", "dbserver"});
+    VantryRun init = RunVantry({"tls", "init", Certs(), "--name", "dbserver"});
     ASSERT_EQ(init.exit_code, 0) << init.err;
     tls_lines_ = init.out;
     ASSERT_EQ(RunVantry({"tls", "issue", Certs(), "second"}).exit_code, 0);
@@ -88,8 +88,10 @@ class TlsServiceTest : public ::testing::Test {
 
   static std::shared_ptr<const TlsContext> Client(const std::string& name,
                                                   const std::string& ca = Cert("ca.crt")) {
-    return std::make_shared<TlsContext>(
-        TlsRole::kClient, TlsConfig{Cert(name + ".crt"), Cert(name + ".key"), ca});
+    return std::make_shared<TlsContext>(TlsRole::kClient,
+                                        TlsConfig{.certificate_file = Cert(name + ".crt"),
+                                                  .key_file = Cert(name + ".key"),
+                                                  .ca_file = ca});
   }
   // The probe over TLS as `name`: the answer, or the error's text.
   static std::string TlsProbe(int port, const std::string& name) {
@@ -101,7 +103,7 @@ class TlsServiceTest : public ::testing::Test {
     }
   }
   // "vantry ping" over TLS with `arguments` for the certificate.
-  static Run VantryPing(int port, std::vector<std::string> arguments) {
+  static VantryRun VantryPing(int port, std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), {"--server", Format("tls://localhost:%d", port)});
     arguments.push_back("ping");
     return RunVantry(arguments);
@@ -127,7 +129,7 @@ TEST_F(TlsServiceTest, InitPrintsTheLinesToPasteAndKeepsKeysPrivate) {
     EXPECT_EQ(permissions, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
         << key;
   }
-  Run again = RunVantry({"tls", "init", Certs()});
+  VantryRun again = RunVantry({"tls", "init", Certs()});
   EXPECT_EQ(again.exit_code, 2);
   EXPECT_THAT(again.err, HasSubstr("holds a CA already"));
 }
@@ -147,7 +149,7 @@ TEST_F(TlsServiceTest, AGoodCertificateIsServedBesideThePlaintextListener) {
   EXPECT_FALSE(caller.service().FileExists("Z:\\no-such-file"));
   EXPECT_EQ(ProbeFrom("127.0.0.1", service.port()), "PROBEDOK");
 
-  Run ping = VantryPing(service.tls_port(), {"--cert", Cert("operator.crt"), "--key",
+  VantryRun ping = VantryPing(service.tls_port(), {"--cert", Cert("operator.crt"), "--key",
                                              Cert("operator.key"), "--ca", Cert("ca.crt")});
   EXPECT_EQ(ping.exit_code, 0) << ping.err;
   EXPECT_THAT(ping.out, HasSubstr("PROBEDOK"));
@@ -168,7 +170,8 @@ TEST_F(TlsServiceTest, RefusedCertificatesGetOneLineAndExitCode3) {
        {"--cert", other_->path() + "/operator.crt", "--key", other_->path() + "/operator.key",
         "--ca", ca},
        "unknown CA"},
-      {"expired", {"--cert", Cert("expired.crt"), "--key", Cert("expired.key"), "--ca", ca},
+      {"expired",
+       {"--cert", Cert("expired.crt"), "--key", Cert("expired.key"), "--ca", ca},
        "expired"},
       {"a name not on the list",
        {"--cert", Cert("second.crt"), "--key", Cert("second.key"), "--ca", ca},
@@ -176,7 +179,7 @@ TEST_F(TlsServiceTest, RefusedCertificatesGetOneLineAndExitCode3) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    Run ping = VantryPing(service.tls_port(), c.arguments);
+    VantryRun ping = VantryPing(service.tls_port(), c.arguments);
     EXPECT_EQ(ping.exit_code, 3);
     EXPECT_EQ(ping.err, Format("ETlsError: TLS handshake with localhost:%d failed: the server "
                                "refused this client's certificate: %s\n",
@@ -184,12 +187,12 @@ TEST_F(TlsServiceTest, RefusedCertificatesGetOneLineAndExitCode3) {
     EXPECT_EQ(ping.out, "");
   }
   // The client checks the server too: a CA it does not trust, a name the certificate lacks.
-  Run unknown = VantryPing(service.tls_port(), {"--cert", Cert("operator.crt"), "--key",
-                                                Cert("operator.key"), "--ca",
-                                                other_->path() + "/ca.crt"});
+  VantryRun unknown =
+      VantryPing(service.tls_port(), {"--cert", Cert("operator.crt"), "--key", Cert("operator.key"),
+                                      "--ca", other_->path() + "/ca.crt"});
   EXPECT_EQ(unknown.exit_code, 3);
   EXPECT_THAT(unknown.err, HasSubstr("the server's certificate was refused: unknown CA\n"));
-  Run usage = VantryPing(service.tls_port(), {});
+  VantryRun usage = VantryPing(service.tls_port(), {});
   EXPECT_EQ(usage.exit_code, 2);
   EXPECT_THAT(usage.err, HasSubstr("needs --ca"));
 }
@@ -205,7 +208,7 @@ TEST_F(TlsServiceTest, EachListenerRefusesTheOthersProtocol) {
   EXPECT_THAT(ReadUntilClosed(plain), Not(HasSubstr("PROBEDOK")));
   // TLS to the plaintext port: the frame reader waits for a payload that never comes, and the
   // handshake gives up at its time limit.
-  Run ping = VantryPing(service.port(), {"--cert", Cert("operator.crt"), "--key",
+  VantryRun ping = VantryPing(service.port(), {"--cert", Cert("operator.crt"), "--key",
                                          Cert("operator.key"), "--ca", Cert("ca.crt")});
   EXPECT_EQ(ping.exit_code, 3);
   EXPECT_THAT(ping.err, HasSubstr("timed out"));
@@ -307,8 +310,7 @@ TEST_F(TlsServiceTest, SendBackupGoesOverTlsAndRestrictTargetsLimitsWhere) {
   EXPECT_EQ(ReadFile(data.path() + "/copy.fbk"), content);
 
   // Only OtherTargetServers, once RestrictTargets is on (read at the reload).
-  WriteIni("operator,dbserver",
-           "[Vantry]\nRestrictTargets=1\nOtherTargetServers=" + target + "\n");
+  WriteIni("operator,dbserver", "[Vantry]\nRestrictTargets=1\nOtherTargetServers=" + target + "\n");
   service.Continue(SIGHUP);
   const std::string plain_target = Format("127.0.0.1:%d", service.port());
   EXPECT_THAT(

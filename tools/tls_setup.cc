@@ -23,8 +23,7 @@ std::string AbsoluteDirectory(const std::string& dir) {
   return std::filesystem::absolute(dir).lexically_normal().string();
 }
 
-std::string TlsLines(const std::string& dir, const std::string& name,
-                     const std::string& allowed) {
+std::string TlsLines(const std::string& dir, const std::string& name, const std::string& allowed) {
   return Format(
       "[TLS]\n"
       "Port=%d\n"
@@ -62,8 +61,9 @@ ClientDefaults ReadClientDefaults(const std::string& path) {
 
 std::shared_ptr<const TlsContext> MakeClientTlsContext(const ClientTlsFiles& files) {
   if (files.ca.empty()) {
-    throw UsageError("a tls:// server needs --ca (the CA its certificate is signed by), "
-                     "and --cert and --key for this client");
+    throw UsageError(
+        "a tls:// server needs --ca (the CA its certificate is signed by), "
+        "and --cert and --key for this client");
   }
   if (files.cert.empty() != files.key.empty()) throw UsageError("--cert and --key go together");
   TlsConfig config;
@@ -82,19 +82,20 @@ std::string InitCertificates(const std::string& dir_argument, const std::string&
   const std::string name = server_name.empty() ? ComputerName() : server_name;
   if (name.empty()) throw UsageError("the host name cannot be read: give --name SERVERNAME");
   MakeCertificateAuthority(dir + "/ca.crt", dir + "/ca.key", "Vantry CA " + name);
-  IssueCertificate(dir + "/ca.crt", dir + "/ca.key", dir + "/server.crt", dir + "/server.key",
-                   name, {name, "localhost", "127.0.0.1"});
-  IssueCertificate(dir + "/ca.crt", dir + "/ca.key", dir + "/operator.crt",
-                   dir + "/operator.key", "operator", {"operator"});
+  IssueCertificate(dir + "/ca.crt", dir + "/ca.key", dir + "/server.crt", dir + "/server.key", name,
+                   {name, "localhost", "127.0.0.1"});
+  IssueCertificate(dir + "/ca.crt", dir + "/ca.key", dir + "/operator.crt", dir + "/operator.key",
+                   "operator", {"operator"});
   return Format(
              "; Made in %s: a CA (ca.crt, ca.key: keep the key safe), the server's certificate "
              "for %s, localhost and 127.0.0.1, and the operator's.\n"
              "; Paste into Vantry.ini, then: systemctl reload vantry\n",
              dir, name) +
          TlsLines(dir, "server", "operator") +
-         Format("; Connect: vantry --server tls://%s:%d --cert %s/operator.crt "
-                "--key %s/operator.key --ca %s/ca.crt ping\n",
-                name, kDefaultTlsPort, dir, dir, dir);
+         Format(
+             "; Connect: vantry --server tls://%s:%d --cert %s/operator.crt "
+             "--key %s/operator.key --ca %s/ca.crt ping\n",
+             name, kDefaultTlsPort, dir, dir, dir);
 }
 
 std::string IssueNamedCertificate(const std::string& dir_argument, const std::string& name) {
