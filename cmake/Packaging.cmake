@@ -21,12 +21,15 @@ foreach(doc changelog.Debian vantry.1 vantryd.8)
                   OUTPUT_FILE ${VANTRY_PACKAGE_GZ}/${doc}.gz COMMAND_ERROR_IS_FATAL ANY)
 endforeach()
 install(FILES ${VANTRY_PACKAGE_GZ}/changelog.Debian.gz DESTINATION share/doc/vantry)
+install(FILES packaging/lintian-overrides DESTINATION share/lintian/overrides RENAME vantry)
 install(FILES ${VANTRY_PACKAGE_GZ}/vantry.1.gz DESTINATION share/man/man1)
 install(FILES ${VANTRY_PACKAGE_GZ}/vantryd.8.gz DESTINATION share/man/man8)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vantry)
 set(CPACK_PACKAGE_VERSION 1.0.0)
+# A Debian revision: the package is Debian's wrapping of the program, with its own changelog.
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGE_CONTACT "Vantry developers <vantry@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY

@@ -12,6 +12,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <string>
 
 #include "platform/codepage.h"
 #include "platform/tls.h"
@@ -24,6 +25,10 @@ using SteadyClock = std::chrono::steady_clock;
 
 // A send that finds no buffer space waits this long for the socket, as plain frames do.
 constexpr int kSendRetryMs = 10000;
+// The records of one Send() go to the socket in batches of about this size, and after the
+// handshake a read takes up to this much from the socket: a megabyte is a few system calls
+// instead of 64 for 16 KiB records. Handshakes keep the library's small buffers.
+constexpr size_t kBatchBytes = 256 * 1024;
 
 constexpr char kTls13Suites[] =
     "TLS_AES_128_GCM_SHA256:TLS_AES_256_GCM_SHA384:TLS_CHACHA20_POLY1305_SHA256";
@@ -38,7 +43,8 @@ struct BioState {
   Socket* socket = nullptr;
   std::optional<SteadyClock::time_point> deadline;  // reads give up at this point
   bool no_wait = false;                             // neither reads nor writes wait
-  bool more = false;  // further records follow at once: the platform may join them
+  bool batching = false;  // writes collect in `batch` until the caller's Send() flushes them
+  std::string batch;
   bool timed_out = false;
   std::exception_ptr error;  // what the socket raised; the library only sees a failed call
 
@@ -50,23 +56,48 @@ struct BioState {
 
 BioState* StateOf(BIO* bio) { return static_cast<BioState*>(BIO_get_data(bio)); }
 
+// Sends all of `data`, waiting out a lack of buffer space; throws the socket's errors.
+void SendAll(BioState* state, const char* data, size_t length, bool more) {
+  while (length > 0) {
+    size_t n = 0;
+    try {
+      n = state->socket->Send(data, length, more);
+    } catch (const ESocketError& error) {
+      bool no_space = error.Code() == kWsaNoBufferSpace;
+      if (!no_space || state->no_wait || !state->socket->WaitWritable(kSendRetryMs)) throw;
+      continue;
+    }
+    if (n == 0) throw EConnClosedGracefully(kConnClosedGracefully);
+    data += n;
+    length -= n;
+  }
+}
+
+// Sends what the batch holds; `more` as for the socket.
+void FlushBatch(BioState* state, bool more) {
+  if (state->batch.empty()) return;
+  std::string batch = std::move(state->batch);
+  state->batch.clear();
+  SendAll(state, batch.data(), batch.size(), more);
+  state->batch = std::move(batch);  // keeps its capacity for the next records
+  state->batch.clear();
+}
+
 int BioWrite(BIO* bio, const char* data, int length) {
   BioState* state = StateOf(bio);
   BIO_clear_retry_flags(bio);
   try {
+    if (state->batching) {
+      state->batch.append(data, static_cast<size_t>(length));
+      if (state->batch.size() >= kBatchBytes) FlushBatch(state, true);
+      return length;
+    }
     if (state->no_wait && !state->socket->WaitWritable(0)) {
       BIO_set_retry_write(bio);
       return -1;
     }
-    for (;;) {
-      try {
-        return static_cast<int>(
-            state->socket->Send(data, static_cast<size_t>(length), state->more));
-      } catch (const ESocketError& error) {
-        bool no_space = error.Code() == kWsaNoBufferSpace;
-        if (!no_space || state->no_wait || !state->socket->WaitWritable(kSendRetryMs)) throw;
-      }
-    }
+    SendAll(state, data, static_cast<size_t>(length), false);
+    return length;
   } catch (...) {
     state->error = std::current_exception();
     return -1;
@@ -436,6 +467,7 @@ struct TlsStream::Impl {
     int result = SSL_do_handshake(ssl);
     if (result != 1) RaiseHandshakeFailure(result);
     state.deadline.reset();
+    SSL_set_default_read_buffer_len(ssl, kBatchBytes);
   }
 };
 
@@ -503,18 +535,27 @@ size_t TlsStream::Send(const void* src, size_t count, bool more) {
   // A frame's length goes out as a record of its own; like a plain frame's length, it waits in
   // the platform for the payload's records instead of crossing the network alone (where Nagle's
   // algorithm would hold the payload back for the peer's acknowledgement).
-  impl_->state.more = more;
+  BioState& state = impl_->state;
+  state.batching = true;
   while (done < count) {
-    impl_->state.Reset();
+    state.Reset();
     size_t n = 0;
     int result = SSL_write_ex(impl_->ssl, data + done, count - done, &n);
     if (result != 1) {
-      impl_->state.more = false;
+      state.batching = false;
+      state.batch.clear();
       impl_->RaiseFailure(result);
     }
     done += n;
   }
-  impl_->state.more = false;
+  state.batching = false;
+  try {
+    FlushBatch(&state, more);
+  } catch (...) {
+    impl_->broken = true;
+    state.batch.clear();
+    throw;
+  }
   return count;
 }
 

@@ -69,6 +69,8 @@ class TROTCPConnection {
   bool Secure() const { return tls_ != nullptr; }
   // The subject CN of a TLS peer's certificate; "" on a plain connection.
   std::string PeerCertificateName() const;
+  // Whether the TLS handshake resumed an earlier session; false on a plain connection.
+  bool TlsSessionResumed() const { return tls_ && tls_->Resumed(); }
 
   // Orderly close: shutdown of the sending direction, then close of the socket. Idempotent.
   void Close();

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <regex>
@@ -146,7 +147,12 @@ class ServiceInstallTest : public ::testing::Test {
     int exit_code = process.Wait();
     return {exit_code, process.ReadRestOfOutput(), process.ReadRestOfErrors()};
   }
-  std::string UnitPath() const { return units_.path() + "/WindowsService.service"; }
+  // The service's own unit name, or the package's where the package is installed.
+  std::string UnitPath() const {
+    bool packaged = std::filesystem::exists("/lib/systemd/system/vantry.service") ||
+                    std::filesystem::exists("/usr/lib/systemd/system/vantry.service");
+    return units_.path() + (packaged ? "/vantry.service" : "/WindowsService.service");
+  }
   std::string ReadUnit() const {
     std::ifstream in(UnitPath(), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
