@@ -6,6 +6,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -153,6 +154,20 @@ TEST_F(TlsServiceTest, AGoodCertificateIsServedBesideThePlaintextListener) {
                                              Cert("operator.key"), "--ca", Cert("ca.crt")});
   EXPECT_EQ(ping.exit_code, 0) << ping.err;
   EXPECT_THAT(ping.out, HasSubstr("PROBEDOK"));
+
+  // The same from the client's settings file, with no option on the command line.
+  TempDir user;
+  std::filesystem::create_directories(user.path() + "/.config/vantry");
+  std::ofstream(user.path() + "/.config/vantry/client.ini")
+      << "# the operator's defaults\nserver=tls://localhost:" << service.tls_port()
+      << "\ncert=" << Cert("operator.crt") << "\nkey=" << Cert("operator.key")
+      << "\nca=" << Cert("ca.crt") << "\n";
+  std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+  setenv("HOME", user.path().c_str(), 1);
+  VantryRun from_file = RunVantry({"ping"});
+  setenv("HOME", home.c_str(), 1);
+  EXPECT_EQ(from_file.exit_code, 0) << from_file.err;
+  EXPECT_THAT(from_file.out, HasSubstr("tls://localhost:"));
 }
 
 TEST_F(TlsServiceTest, RefusedCertificatesGetOneLineAndExitCode3) {
