@@ -37,6 +37,9 @@ constexpr char kTls12Ciphers[] =
     "ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-RSA-AES128-GCM-SHA256:ECDHE-ECDSA-AES256-GCM-SHA384:"
     "ECDHE-RSA-AES256-GCM-SHA384:ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-RSA-CHACHA20-POLY1305";
 constexpr unsigned char kSessionIdContext[] = "vantry";
+// Sessions a server keeps for resumption (each a few KiB with the caller's certificate); the
+// oldest go first.
+constexpr long kServerSessionCacheSize = 4096;
 
 // What the BIO of one session works with.
 struct BioState {
@@ -347,6 +350,13 @@ TlsContext::TlsContext(TlsRole role, const TlsConfig& config)
     if (names != nullptr) SSL_CTX_set_client_CA_list(ctx, names);
     SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, VerifyCaller);
     SSL_CTX_set_session_id_context(ctx, kSessionIdContext, sizeof(kSessionIdContext) - 1);
+    // Sessions stay in this context's memory and tickets only name them: resuming a session
+    // then costs no decoding of the caller's certificate from the ticket, which in this library
+    // costs more than the rest of the handshake. A reload makes a new context, and every caller
+    // is checked against the new names by a full handshake.
+    SSL_CTX_set_options(ctx, SSL_OP_NO_TICKET);
+    SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_SERVER);
+    SSL_CTX_sess_set_cache_size(ctx, kServerSessionCacheSize);
     // One ticket per connection: a caller resumes with the latest.
     SSL_CTX_set_num_tickets(ctx, 1);
   } else {
