@@ -6,13 +6,17 @@
 
 namespace vantry::client {
 
-Session::Session(const std::string& server) {
+Session::Session(const std::string& target, const ClientTlsFiles& tls) {
+  const bool secure = IsTlsTarget(target);
+  const std::string server =
+      secure ? target.substr(std::string_view(kTlsScheme).size()) : target;
   std::optional<HostAndPort> split = SplitHostAndPort(server);
   if (!split) {
     throw UsageError("the port in --server \"" + server + "\" must be a number from 1 to 65535");
   }
   if (split->host.empty()) throw UsageError("--server needs a host: HOST[:PORT]");
-  channel_.SetHost(server);
+  channel_.SetHost(target);
+  if (secure) channel_.SetTlsContext(MakeClientTlsContext(tls));
   holder_.SetMessage(&message_);
   holder_.SetChannel(&channel_);
 }

@@ -3,7 +3,8 @@
 // and plan. Readable text by default, one JSON document with --json.
 //
 // Exit codes: 0 success, 1 the service answered with an error, 2 usage, 3 the service could not
-// be reached.
+// be reached (a refused TLS handshake included). --server tls://HOST[:PORT] connects over TLS
+// with --cert, --key and --ca; those and the server may come from ~/.config/vantry/client.ini.
 #include <fmt/format.h>
 
 #include <CLI/CLI.hpp>
@@ -28,6 +29,7 @@
 #include "tools/plan.h"
 #include "tools/progress_bar.h"
 #include "tools/push.h"
+#include "tools/tls_setup.h"
 
 namespace vantry::client {
 namespace {
@@ -36,6 +38,7 @@ enum ExitCode { kOk = 0, kServiceError = 1, kUsage = 2, kUnreachable = 3 };
 
 struct Globals {
   std::string server = kDefaultServer;
+  ClientTlsFiles tls;
   bool json = false;
 };
 
@@ -216,11 +219,43 @@ void AddPlanCommand(CLI::App& app, const Globals& globals, PlanArgs& plan, Local
   });
 }
 
+struct TlsArgs {
+  std::string dir;
+  std::string name;
+};
+
+// `tls init` and `tls issue` make certificates on this machine and reach no service.
+void AddTlsCommands(CLI::App& app, TlsArgs& tls, LocalAction& local) {
+  CLI::App* group = app.add_subcommand("tls", "makes the certificates of TLS connections");
+  group->require_subcommand(1);
+  CLI::App* init = group->add_subcommand(
+      "init", "makes a CA, a server certificate and an operator certificate in DIR");
+  init->add_option("DIR", tls.dir, "directory for the files")->required();
+  init->add_option("--name", tls.name, "the server's name (default: this host's name)");
+  init->callback([&tls, &local] {
+    local = [&tls] { std::fputs(InitCertificates(tls.dir, tls.name).c_str(), stdout); };
+  });
+  CLI::App* issue =
+      group->add_subcommand("issue", "signs a certificate for NAME with the CA in DIR");
+  issue->add_option("DIR", tls.dir, "directory of the CA")->required();
+  issue->add_option("NAME", tls.name, "the server's or operator's name")->required();
+  issue->callback([&tls, &local] {
+    local = [&tls] { std::fputs(IssueNamedCertificate(tls.dir, tls.name).c_str(), stdout); };
+  });
+}
+
 int Main(int argc, char** argv) {
   CLI::App app{"vantry: the command-line client of vantryd", "vantry"};
   app.require_subcommand(1);
   Globals globals;
-  app.add_option("--server", globals.server, "HOST[:PORT] of the instance")->capture_default_str();
+  ClientDefaults defaults = ReadClientDefaults();
+  globals.server = defaults.server.value_or(kDefaultServer);
+  globals.tls = defaults.tls;
+  app.add_option("--server", globals.server, "HOST[:PORT] or tls://HOST[:PORT] of the instance")
+      ->capture_default_str();
+  app.add_option("--cert", globals.tls.cert, "this client's certificate (PEM) for tls://");
+  app.add_option("--key", globals.tls.key, "its private key (PEM)");
+  app.add_option("--ca", globals.tls.ca, "the CA the server's certificate is signed by (PEM)");
   app.add_flag("--json", globals.json, "print one JSON document");
 
   Action action;
@@ -235,11 +270,13 @@ int Main(int argc, char** argv) {
   PlanArgs plan;
   LocalAction local;
   AddPlanCommand(app, globals, plan, local);
+  TlsArgs tls;
+  AddTlsCommands(app, tls, local);
 
   // CLI11 reports an unknown command as a missing one; name it instead.
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
-    if (arg == "--server") {
+    if (arg == "--server" || arg == "--cert" || arg == "--key" || arg == "--ca") {
       ++i;
     } else if (!arg.starts_with("-")) {
       bool known = false;
@@ -265,7 +302,7 @@ int Main(int argc, char** argv) {
       local();
       return kOk;
     }
-    Session session(globals.server);
+    Session session(globals.server, globals.tls);
     Print(globals, action(session));
     return kOk;
   } catch (const UsageError& e) {
@@ -276,6 +313,10 @@ int Main(int argc, char** argv) {
     return kUnreachable;
   } catch (const Exception& e) {
     std::fprintf(stderr, "%s: %s\n", e.ClassName(), e.what());
+    return kServiceError;
+  } catch (const std::exception& e) {
+    // A local command's file system failure (tls init into a directory it cannot make).
+    std::fprintf(stderr, "vantry: %s\n", e.what());
     return kServiceError;
   }
 }
