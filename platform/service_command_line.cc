@@ -25,7 +25,7 @@ Switch MatchSwitch(std::string_view arg) {
 }
 
 bool TakesValue(std::string_view arg) {
-  return arg == "--home" || arg == "--port" || arg == "--unit-dir";
+  return arg == "--home" || arg == "--port" || arg == "--tls-port" || arg == "--unit-dir";
 }
 
 // An absolute, lexically normal host path without a trailing "/" (except the root itself).
@@ -63,6 +63,9 @@ std::optional<ServiceCommandLine> ParseServiceCommandLine(int argc, const char* 
                  "AllowedSourceIPs.txt, default base directory); default: the executable's");
   int port = 0;
   app.add_option("--port", port, "TCP port to listen on (0: any free port)")
+      ->check(CLI::Range(0, 65535));
+  app.add_option("--tls-port", o.tls_port,
+                 "TCP port of the TLS listener, in place of [TLS] Port (0: any free port)")
       ->check(CLI::Range(0, 65535));
   app.add_option("--unit-dir", o.unit_dir, "Where INSTALL and UNINSTALL put the systemd unit");
   app.add_flag("--verbose", o.verbose,

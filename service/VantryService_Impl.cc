@@ -161,7 +161,7 @@ std::unique_ptr<TROClassFactory> RegisterFastTransfer(FastTransferReceiver& rece
       throw EROException(
           Format("Class factory for interface %s not found", kFastTransferServiceName));
     }
-    return std::make_shared<TFastTransferService>(receiver);
+    return std::make_shared<TFastTransferService>(receiver, host.GetSettings().AbandonedWorkDays);
   });
 }
 

@@ -127,7 +127,7 @@ class VantryServiceRegistration {
  public:
   VantryServiceRegistration(FileSystem& file_system, IVantryHost& host, const Clock& clock)
       : factory_(RegisterVantryService(file_system, host, clock)),
-        fast_receiver_(file_system),
+        fast_receiver_(file_system, clock),
         fast_factory_(RegisterFastTransfer(fast_receiver_, host)) {}
 
  private:

@@ -512,7 +512,7 @@ TEST(SendBackupIntoReceiverTest, TheFastTransferIsUsedWhereOfferedAndReceiveBack
   for (bool offered : {false, true}) {
     FakeVantryHost receiving_host;
     receiving_host.settings.FastTransfer = offered;
-    FastTransferReceiver receiver(fs);
+    FastTransferReceiver receiver(fs, clock);
     std::unique_ptr<TROClassFactory> fast = RegisterFastTransfer(receiver, receiving_host);
     std::mutex mu;
     std::vector<std::string> operations;

@@ -8,8 +8,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "platform/tls.h"
 
 namespace vantry {
 
@@ -33,6 +36,14 @@ struct THostSettings {
   // [Transfer]: SendBackup uses the fast transfer where the target offers it, and this instance
   // offers it to senders. Off without the key: the wire carries ReceiveBackup calls only.
   bool FastTransfer = false;
+  // Caps of the fast transfers that SendBackup makes, in KiB per second (0: none): each one, and
+  // all of this instance's together.
+  int32_t TransferRateLimitKiB = 0;
+  int32_t ServiceRateLimitKiB = 0;
+  // Days after which the work files of a transfer that stopped are removed.
+  int32_t AbandonedWorkDays = 7;
+  // SendBackup sends only to the servers in OtherTargetServers ([Vantry] RestrictTargets).
+  bool RestrictTargets = false;
 
   friend bool operator==(const THostSettings&, const THostSettings&) = default;
 };
@@ -46,6 +57,9 @@ class IVantryHost {
   // Replaces the content of `servers` with a copy of the other target servers, in the order of
   // the configuration.
   virtual void GetOtherTargetServers(std::vector<std::string>& servers) const = 0;
+  // The TLS client context for "tls://" targets of SendBackup: the service's own certificate
+  // and the CA a target's must chain to. nullptr while no TLS certificate is configured.
+  virtual std::shared_ptr<const TlsContext> GetTlsClientContext() const { return nullptr; }
   // The local computer name (empty when it cannot be read) and the GUID made at the last start,
   // taken together so that they always belong to one start.
   virtual void GetInstanceIdentifier(std::string& computer_name, std::string& guid) const = 0;

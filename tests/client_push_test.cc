@@ -64,7 +64,7 @@ TEST_F(ClientPushTest, MultiChunkFileArrivesWhole) {
   const std::string content = RandomBytes(3 * 1048576 + 12345, 1);
   Run run = Client({"push", "--progress=never", WriteLocal("db.fbk", content), "T:\\in\\db.fbk"});
   ASSERT_EQ(run.exit_code, 0) << run.err;
-  EXPECT_EQ(run.json, nlohmann::json::parse(R"({"Total": 3158073, "ResumedAt": 0, "Chunks": 4})"));
+  EXPECT_EQ(run.json, nlohmann::json::parse(R"({"Total": 3158073, "Path": "ReceiveBackup", "Verified": 0, "Chunks": 4})"));
   EXPECT_EQ(ReadData("in/db.fbk"), content);
   EXPECT_FALSE(std::filesystem::exists(data_.path() + "/in/db.fbk.l3158073.part_0"));
 }
@@ -84,11 +84,38 @@ TEST_F(ClientPushTest, ResumeOverReceiveBackupStartsAgainAtZeroAndSaysSo) {
     Run resumed = Client({"push", "--resume", local, "T:\\" + name});
     ASSERT_EQ(resumed.exit_code, 0) << resumed.err;
     EXPECT_THAT(resumed.err, testing::HasSubstr("cannot be verified over ReceiveBackup"));
-    EXPECT_EQ(resumed.json["ResumedAt"], 0);
+    EXPECT_EQ(resumed.json["Path"], "ReceiveBackup");
     EXPECT_EQ(resumed.json["Chunks"], 3);
     EXPECT_EQ(ReadData(name), content) << part_size;
     EXPECT_EQ(ReadData(name + ".l" + total + ".part_0"), std::nullopt);
   }
+}
+
+// An instance with the fast transfer on gets the file over it; a file of another content of the
+// same size then goes whole again (nothing of the first is taken as verified), and `parts`
+// finds no file left behind. --compat keeps to ReceiveBackup.
+TEST_F(ClientPushTest, PushUsesTheFastTransferWhereOfferedAndCompatKeepsToReceiveBackup) {
+  service_.reset();
+  std::ofstream(home_.path() + "/Vantry.ini", std::ios::binary)
+      << "[Drives]\r\nT=" << data_.path() << "\r\n[Transfer]\r\nFastTransfer=1\r\n";
+  service_ = std::make_unique<RunningService>(home_.path());
+  server_ = "127.0.0.1:" + std::to_string(service_->port());
+  const std::string content = RandomBytes(5 * 1048576 + 3, 4);
+  Run fast = Client({"push", WriteLocal("a.fbk", content), "T:\\a.fbk"});
+  ASSERT_EQ(fast.exit_code, 0) << fast.err;
+  EXPECT_EQ(fast.json["Path"], "fast");
+  EXPECT_EQ(fast.json["Chunks"], 3);
+  EXPECT_EQ(ReadData("a.fbk"), content);
+
+  Run compat = Client({"push", "--compat", WriteLocal("b.fbk", content), "T:\\b.fbk"});
+  ASSERT_EQ(compat.exit_code, 0) << compat.err;
+  EXPECT_EQ(compat.json["Path"], "ReceiveBackup");
+  EXPECT_EQ(compat.json["Chunks"], 6);
+  EXPECT_EQ(ReadData("b.fbk"), content);
+
+  Run parts = Client({"parts", data_.path()});
+  ASSERT_EQ(parts.exit_code, 0) << parts.err;
+  EXPECT_EQ(parts.json, nlohmann::json::array());
 }
 
 TEST_F(ClientPushTest, ExistingTargetFailsWithTheReceiversAssertion) {

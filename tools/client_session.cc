@@ -6,13 +6,19 @@
 
 namespace vantry::client {
 
-Session::Session(const std::string& server) {
+Session::Session(const std::string& target, const ClientTlsFiles& tls) {
+  const bool secure = IsTlsTarget(target);
+  const std::string server =
+      secure ? target.substr(std::string_view(kTlsScheme).size()) : target;
   std::optional<HostAndPort> split = SplitHostAndPort(server);
   if (!split) {
     throw UsageError("the port in --server \"" + server + "\" must be a number from 1 to 65535");
   }
   if (split->host.empty()) throw UsageError("--server needs a host: HOST[:PORT]");
-  channel_.SetHost(server);
+  target_ = target;
+  channel_.SetHost(target);
+  if (secure) tls_ = MakeClientTlsContext(tls);
+  channel_.SetTlsContext(tls_);
   holder_.SetMessage(&message_);
   holder_.SetChannel(&channel_);
 }

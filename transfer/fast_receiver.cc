@@ -55,7 +55,30 @@ struct FastTransferReceiver::Transfer {
   std::map<int64_t, VerifiedChunk> verified;  // guarded by mutex, by offset
 };
 
-FastTransferReceiver::FastTransferReceiver(FileSystem& file_system) : file_system_(file_system) {}
+FastTransferReceiver::FastTransferReceiver(FileSystem& file_system, const Clock& clock)
+    : file_system_(file_system), clock_(clock) {}
+
+void FastTransferReceiver::RemoveAbandoned(const std::string& directory, int days) {
+  if (days <= 0) return;
+  const TDateTime now = clock_.Now();
+  for (const char* pattern : {"*.work", "*.work.record"}) {
+    for (const FileEntry& entry : FindFiles(file_system_, directory + pattern, kFindAllAttributes)) {
+      if ((entry.attributes & kFileAttributeDirectory) != 0 || now - entry.last_write <= days) {
+        continue;
+      }
+      std::string path = directory + entry.name;
+      bool open = false;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const auto& [token, transfer] : by_token_) {
+          open = open || AnsiSameText(transfer->work_path, path) ||
+                 AnsiSameText(transfer->record_path, path);
+        }
+      }
+      if (!open) file_system_.TryDeleteFile(path);
+    }
+  }
+}
 
 FastTransferReceiver::~FastTransferReceiver() = default;
 
@@ -65,13 +88,15 @@ size_t FastTransferReceiver::OpenCount() const {
 }
 
 std::string FastTransferReceiver::Open(const std::string& file_name, int64_t total_file_size,
-                                       int64_t chunk_size, IROTransport* transport) {
+                                       int64_t chunk_size, IROTransport* transport,
+                                       int abandoned_days) {
   if (total_file_size < 0 || chunk_size < kMinChunkSize || chunk_size > kMaxChunkSize) {
     throw Exception(Format("Transfer of '%s' asks for %d bytes in chunks of %d", file_name,
                            total_file_size, chunk_size));
   }
   if (ExtractFilePath(file_name).empty()) throw EInOutError("Unable to create directory");
   ForceDirectories(file_system_, ExtractFilePath(file_name));
+  RemoveAbandoned(ExtractFilePath(file_name), abandoned_days);
   AssertBackupFileAbsent(file_system_.FileExists(file_name), file_name);
 
   auto transfer = std::make_shared<Transfer>(*this);
@@ -214,7 +239,8 @@ void FastTransferReceiver::Finish(const std::string& token, uint64_t file_hash) 
 
 std::string TFastTransferService::OpenTransfer(const std::string& file_name,
                                                int64_t total_file_size, int64_t chunk_size) {
-  return receiver_.Open(file_name, total_file_size, chunk_size, CurrentFastTransferTransport());
+  return receiver_.Open(file_name, total_file_size, chunk_size, CurrentFastTransferTransport(),
+                        abandoned_days_);
 }
 
 void TFastTransferService::PutChunk(const std::string& token, int64_t offset, int64_t hash,

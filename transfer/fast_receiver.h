@@ -25,6 +25,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/clock.h"
 #include "platform/file_system.h"
 #include "remoting/remotable.h"
 #include "remoting/transport.h"
@@ -32,20 +33,27 @@
 
 namespace vantry {
 
+// After how many days without a write the work file of a transfer that is not open counts as
+// abandoned, unless the settings say otherwise.
+inline constexpr int kAbandonedWorkDays = 7;
+
 // The text by which a sender recognises a chunk that must be sent again.
 inline constexpr char kDamagedChunkText[] = "arrived damaged";
 
 class FastTransferReceiver {
  public:
-  explicit FastTransferReceiver(FileSystem& file_system);
+  // `clock` dates the work files that were abandoned (see Open).
+  FastTransferReceiver(FileSystem& file_system, const Clock& clock);
   FastTransferReceiver(const FastTransferReceiver&) = delete;
   FastTransferReceiver& operator=(const FastTransferReceiver&) = delete;
   ~FastTransferReceiver();
 
   // The operations of VantryFastTransfer. `transport` (may be null: then the transfer stays
-  // open until it finishes) is the connection the transfer is tied to.
+  // open until it finishes) is the connection the transfer is tied to. Opening also removes,
+  // in the final file's directory, the work files and records of transfers that are not open
+  // and were last written more than `abandoned_days` days ago (none when it is 0 or less).
   std::string Open(const std::string& file_name, int64_t total_file_size, int64_t chunk_size,
-                   IROTransport* transport);
+                   IROTransport* transport, int abandoned_days = kAbandonedWorkDays);
   void Put(const std::string& token, int64_t offset, uint64_t hash, TROBinaryMemoryStream& data);
   void Finish(const std::string& token, uint64_t file_hash);
 
@@ -63,7 +71,10 @@ class FastTransferReceiver {
   std::shared_ptr<Transfer> Find(const std::string& token) const;
   void Close(const std::string& token);
 
+  void RemoveAbandoned(const std::string& directory, int days);
+
   FileSystem& file_system_;
+  const Clock& clock_;
   mutable std::mutex mutex_;
   std::condition_variable idle_;  // a transfer was let go
   size_t alive_ = 0;              // guarded by mutex_: Transfer objects in existence
@@ -74,7 +85,9 @@ class FastTransferReceiver {
 class TFastTransferService : public TRORemotable, public IFastTransfer {
  public:
   // `receiver` must outlive the object.
-  explicit TFastTransferService(FastTransferReceiver& receiver) : receiver_(receiver) {}
+  // `receiver` must outlive the object; `abandoned_days` as for FastTransferReceiver::Open.
+  TFastTransferService(FastTransferReceiver& receiver, int abandoned_days)
+      : receiver_(receiver), abandoned_days_(abandoned_days) {}
 
   std::string OpenTransfer(const std::string& file_name, int64_t total_file_size,
                            int64_t chunk_size) override;
@@ -84,6 +97,7 @@ class TFastTransferService : public TRORemotable, public IFastTransfer {
 
  private:
   FastTransferReceiver& receiver_;
+  const int abandoned_days_;
 };
 
 }  // namespace vantry

@@ -21,10 +21,12 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "platform/file_system.h"
+#include "platform/tls.h"
 #include "transfer/rate_limiter.h"
 
 namespace vantry {
@@ -40,6 +42,8 @@ struct FastSendOptions {
   // also held to (a cap for every transfer of the process together).
   int64_t rate_limit = 0;
   RateLimiter* shared_rate_limit = nullptr;
+  // The client context for a "tls://" target (its connections resume one session).
+  std::shared_ptr<const TlsContext> tls;
   // (bytes the receiver holds, size), called from the connection threads one at a time.
   std::function<void(int64_t, int64_t)> progress;
 };

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/clock.h"
 #include "platform/exception.h"
 #include "platform/testing/fake_file_system.h"
 #include "platform/testing/fault_file_system.h"
@@ -30,6 +31,8 @@ using testing::HasSubstr;
 constexpr int64_t kChunk = 64 * 1024;
 constexpr char kSource[] = "T:\\src\\db.fbk";
 constexpr char kTarget[] = "T:\\dst\\db.fbk";
+// A clock before every file's date: nothing counts as abandoned.
+const FixedClock kNoAge(0);
 
 std::string Content(int64_t size, uint32_t seed = 12345) {
   std::string bytes(static_cast<size_t>(size), '\0');
@@ -44,10 +47,11 @@ std::string Content(int64_t size, uint32_t seed = 12345) {
 // it is a stop of the receiving instance; its files stay.
 class Receiver {
  public:
-  explicit Receiver(FileSystem& file_system)
-      : receiver_(file_system),
-        factory_(CreateFastTransferFactory(
-            [this] { return std::make_shared<TFastTransferService>(receiver_); })) {
+  explicit Receiver(FileSystem& file_system, const Clock& clock = kNoAge)
+      : receiver_(file_system, clock),
+        factory_(CreateFastTransferFactory([this] {
+          return std::make_shared<TFastTransferService>(receiver_, kAbandonedWorkDays);
+        })) {
     server_.SetBindAddress("127.0.0.1");
     server_.SetPort(0);
     server_.Dispatchers().Add("ROMessage").SetMessage(&message_);
@@ -240,6 +244,25 @@ TEST_F(FastTransferTest, ASecondTransferToOneNameFailsAtOnce) {
   Send(receiver.Address());
   EXPECT_TRUE(second_failed);
   EXPECT_TRUE(fs_.ReadFile(kTarget) == content);
+}
+
+// Work files and records that no open transfer uses are removed when a transfer opens in their
+// directory once they were last written more than the days ago, and not before.
+TEST_F(FastTransferTest, WorkFilesAbandonedForDaysGoWhenATransferOpens) {
+  const std::string work = "T:\\dst\\old.fbk.l5.work";
+  fs_.WriteFile(work, "12345");
+  fs_.WriteFile(work + ".record", "");
+  const TDateTime written = fs_.GetFileInfo(work)->last_write;
+  fs_.WriteFile(kSource, Content(kChunk));
+  for (double days : {kAbandonedWorkDays - 0.5, kAbandonedWorkDays + 0.5}) {
+    FixedClock clock(written + days);
+    Receiver receiver(fs_, clock);
+    if (fs_.FileExists(kTarget)) fs_.DeleteFile(kTarget);
+    Send(receiver.Address());
+    EXPECT_EQ(Exists(work), days < kAbandonedWorkDays) << days;
+    EXPECT_EQ(Exists(work + ".record"), days < kAbandonedWorkDays) << days;
+  }
+  EXPECT_TRUE(Exists(kTarget));
 }
 
 TEST(TransferRecordTest, EntriesRoundTripAndADamagedTailEndsTheRecord) {

@@ -25,4 +25,9 @@ void RateLimiter::Acquire(int64_t bytes) {
   std::this_thread::sleep_until(start);
 }
 
+RateLimiter& ServiceRateLimiter() {
+  static RateLimiter limiter;
+  return limiter;
+}
+
 }  // namespace vantry

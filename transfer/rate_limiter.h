@@ -30,4 +30,7 @@ class RateLimiter {
   Clock::time_point next_{};    // guarded by mutex_: when the booked bytes have gone
 };
 
+// The one limiter of this process for the cap on all its fast transfers together.
+RateLimiter& ServiceRateLimiter();
+
 }  // namespace vantry

@@ -3,7 +3,8 @@
 // and plan. Readable text by default, one JSON document with --json.
 //
 // Exit codes: 0 success, 1 the service answered with an error, 2 usage, 3 the service could not
-// be reached.
+// be reached (a refused TLS handshake included). --server tls://HOST[:PORT] connects over TLS
+// with --cert, --key and --ca; those and the server may come from ~/.config/vantry/client.ini.
 #include <fmt/format.h>
 
 #include <CLI/CLI.hpp>
@@ -25,9 +26,11 @@
 #include "tools/client_output.h"
 #include "tools/client_session.h"
 #include "tools/operation_commands.h"
+#include "tools/parts.h"
 #include "tools/plan.h"
 #include "tools/progress_bar.h"
 #include "tools/push.h"
+#include "tools/tls_setup.h"
 
 namespace vantry::client {
 namespace {
@@ -36,6 +39,7 @@ enum ExitCode { kOk = 0, kServiceError = 1, kUsage = 2, kUnreachable = 3 };
 
 struct Globals {
   std::string server = kDefaultServer;
+  ClientTlsFiles tls;
   bool json = false;
 };
 
@@ -138,17 +142,24 @@ struct PushArgs {
   std::string local_file;
   std::string remote_path;
   bool resume = false;
+  bool compat = false;
+  std::string limit_rate;
   std::string progress = "auto";
 };
 
 void AddPushCommand(CLI::App& app, PushArgs& push, Action& action) {
   CLI::App* sub = app.add_subcommand(
-      "push", "sends a local file to the instance in chunks, as SendBackup does");
+      "push",
+      "sends a local file to the instance: over the fast transfer where it is offered, else in "
+      "ReceiveBackup calls as SendBackup makes them");
   sub->add_option("LOCAL_FILE", push.local_file, "file on this machine")->required();
   sub->add_option("REMOTE_PATH", push.remote_path, "Windows path on the instance")->required();
   sub->add_flag("--resume", push.resume,
-                "continue a broken-off push where it can be verified; ReceiveBackup cannot, so "
-                "the push starts again at offset 0");
+                "continue a broken-off push where it can be verified (the fast transfer always "
+                "does); over ReceiveBackup it cannot, and the push starts again at offset 0");
+  sub->add_flag("--compat", push.compat, "ReceiveBackup calls only, no fast transfer");
+  sub->add_option("--limit-rate", push.limit_rate,
+                  "bytes per second at most, e.g. 20M (k, M, G: powers of 1024)");
   sub->add_option("--progress", push.progress, "progress bar on stderr")
       ->check(CLI::IsMember({"always", "never", "auto"}))
       ->capture_default_str();
@@ -157,16 +168,21 @@ void AddPushCommand(CLI::App& app, PushArgs& push, Action& action) {
       std::string remote = ToAnsiArgument(push.remote_path, "REMOTE_PATH");
       bool show =
           push.progress == "always" || (push.progress == "auto" && StandardErrorIsTerminal());
-      if (push.resume) std::fprintf(stderr, "vantry: %s\n", kUnverifiedResumeNote);
+      PushOptions options;
+      options.compat = push.compat;
+      if (!push.limit_rate.empty()) options.rate_limit = ParseRate(push.limit_rate);
       std::optional<ProgressBar> bar;
       if (show) bar.emplace(StandardErrorColumns());
-      PushResult result = PushFile(session.Service(), push.local_file, remote,
-                                   [&bar](int64_t done, int64_t total) {
-                                     if (bar) bar->Update(done, total);
-                                   });
+      options.progress = [&bar](int64_t done, int64_t total) {
+        if (bar) bar->Update(done, total);
+      };
+      PushResult result = PushFile(session, push.local_file, remote, options);
       bar.reset();
-      return std::vector<NamedValue>{
-          {"Total", result.total}, {"ResumedAt", result.resumed_at}, {"Chunks", result.chunks}};
+      if (push.resume && !result.fast) std::fprintf(stderr, "vantry: %s\n", kUnverifiedResumeNote);
+      return std::vector<NamedValue>{{"Total", result.total},
+                                     {"Path", std::string(result.fast ? "fast" : "ReceiveBackup")},
+                                     {"Verified", result.verified},
+                                     {"Chunks", result.chunks}};
     };
   });
 }
@@ -219,11 +235,82 @@ void AddPlanCommand(CLI::App& app, const Globals& globals, PlanArgs& plan, Local
   });
 }
 
+struct PartsArgs {
+  std::string directory;
+  bool clean = false;
+};
+
+void AddPartsCommand(CLI::App& app, const Globals& globals, PartsArgs& parts, LocalAction& local) {
+  CLI::App* sub = app.add_subcommand(
+      "parts", "lists the part and work files of transfers in a directory of this machine");
+  sub->add_option("DIRECTORY", parts.directory, "host directory the transfers go to")->required();
+  sub->add_flag("--clean", parts.clean, "removes the files listed");
+  sub->callback([&globals, &parts, &local] {
+    local = [&globals, &parts] {
+      SystemClock clock;
+      std::vector<TransferFile> files = ListTransferFiles(parts.directory, clock);
+      int removed = parts.clean ? RemoveTransferFiles(files) : 0;
+      std::string out;
+      if (globals.json) {
+        nlohmann::ordered_json list = nlohmann::ordered_json::array();
+        for (const TransferFile& f : files) {
+          list.push_back({{"Path", f.path}, {"Kind", f.kind}, {"Size", f.size},
+                          {"Total", f.total}, {"Held", f.held},
+                          {"AgeDays", std::round(f.age_days * 1000) / 1000},
+                          {"Complete", f.complete}, {"Removed", parts.clean}});
+        }
+        out = list.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+      } else {
+        for (const TransferFile& f : files) {
+          out += fmt::format("{:<6}  {:>14}  {:>14} of {:<14}  {:>8.1f} d  {}{}\n", f.kind, f.size,
+                             f.held, f.total, f.age_days, f.complete ? "complete  " : "",
+                             f.path);
+        }
+        out += fmt::format("{} files{}\n", files.size(),
+                           parts.clean ? fmt::format(", {} removed", removed) : "");
+      }
+      std::fwrite(out.data(), 1, out.size(), stdout);
+    };
+  });
+}
+
+struct TlsArgs {
+  std::string dir;
+  std::string name;
+};
+
+// `tls init` and `tls issue` make certificates on this machine and reach no service.
+void AddTlsCommands(CLI::App& app, TlsArgs& tls, LocalAction& local) {
+  CLI::App* group = app.add_subcommand("tls", "makes the certificates of TLS connections");
+  group->require_subcommand(1);
+  CLI::App* init = group->add_subcommand(
+      "init", "makes a CA, a server certificate and an operator certificate in DIR");
+  init->add_option("DIR", tls.dir, "directory for the files")->required();
+  init->add_option("--name", tls.name, "the server's name (default: this host's name)");
+  init->callback([&tls, &local] {
+    local = [&tls] { std::fputs(InitCertificates(tls.dir, tls.name).c_str(), stdout); };
+  });
+  CLI::App* issue =
+      group->add_subcommand("issue", "signs a certificate for NAME with the CA in DIR");
+  issue->add_option("DIR", tls.dir, "directory of the CA")->required();
+  issue->add_option("NAME", tls.name, "the server's or operator's name")->required();
+  issue->callback([&tls, &local] {
+    local = [&tls] { std::fputs(IssueNamedCertificate(tls.dir, tls.name).c_str(), stdout); };
+  });
+}
+
 int Main(int argc, char** argv) {
   CLI::App app{"vantry: the command-line client of vantryd", "vantry"};
   app.require_subcommand(1);
   Globals globals;
-  app.add_option("--server", globals.server, "HOST[:PORT] of the instance")->capture_default_str();
+  ClientDefaults defaults = ReadClientDefaults();
+  globals.server = defaults.server.value_or(kDefaultServer);
+  globals.tls = defaults.tls;
+  app.add_option("--server", globals.server, "HOST[:PORT] or tls://HOST[:PORT] of the instance")
+      ->capture_default_str();
+  app.add_option("--cert", globals.tls.cert, "this client's certificate (PEM) for tls://");
+  app.add_option("--key", globals.tls.key, "its private key (PEM)");
+  app.add_option("--ca", globals.tls.ca, "the CA the server's certificate is signed by (PEM)");
   app.add_flag("--json", globals.json, "print one JSON document");
 
   Action action;
@@ -238,11 +325,15 @@ int Main(int argc, char** argv) {
   PlanArgs plan;
   LocalAction local;
   AddPlanCommand(app, globals, plan, local);
+  PartsArgs parts;
+  AddPartsCommand(app, globals, parts, local);
+  TlsArgs tls;
+  AddTlsCommands(app, tls, local);
 
   // CLI11 reports an unknown command as a missing one; name it instead.
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
-    if (arg == "--server") {
+    if (arg == "--server" || arg == "--cert" || arg == "--key" || arg == "--ca") {
       ++i;
     } else if (!arg.starts_with("-")) {
       bool known = false;
@@ -268,7 +359,7 @@ int Main(int argc, char** argv) {
       local();
       return kOk;
     }
-    Session session(globals.server);
+    Session session(globals.server, globals.tls);
     Print(globals, action(session));
     return kOk;
   } catch (const UsageError& e) {
@@ -279,6 +370,10 @@ int Main(int argc, char** argv) {
     return kUnreachable;
   } catch (const Exception& e) {
     std::fprintf(stderr, "%s: %s\n", e.ClassName(), e.what());
+    return kServiceError;
+  } catch (const std::exception& e) {
+    // A local command's file system failure (tls init into a directory it cannot make).
+    std::fprintf(stderr, "vantry: %s\n", e.what());
     return kServiceError;
   }
 }
