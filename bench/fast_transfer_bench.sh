@@ -12,7 +12,8 @@
 #   bench/fast_transfer_bench.sh [BUILD_DIR]     (default: build; needs root)
 #
 # Environment: LINKS (space-separated DELAY_MS:RATE_MBIT, one-way delay; default
-# "5:1000 20:1000 0.25:1000"), SIZE_MB (64), ROUNDS (3), LINK_SH (the link script).
+# "5:1000 20:1000 0.25:1000"), SIZE_MB (64), ROUNDS (3), TOOLS (which of the four, in this order;
+# default all; socat must be among them), LINK_SH (the link script).
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 
@@ -91,7 +92,7 @@ run_tool() {
 
 mkdir -p "$work/a" "$work/b"
 head -c "$((size_mb * 1048576))" /dev/urandom >"$work/a/src.bin"
-tools=(fast parts push socat)
+read -r -a tools <<<"${TOOLS:-fast parts push socat}"
 echo "file: $size_mb MiB of random bytes in tmpfs; $rounds alternating rounds; medians (MB = 10^6 bytes)"
 for link in $links; do
   delay=${link%%:*}
@@ -106,7 +107,10 @@ for link in $links; do
   declare -A times=()
   for r in $(seq "$rounds"); do
     order=("${tools[@]}")
-    [ $((r % 2)) = 0 ] && order=(socat push parts fast)
+    if [ $((r % 2)) = 0 ]; then
+      order=()
+      for ((i = ${#tools[@]} - 1; i >= 0; i--)); do order+=("${tools[i]}"); done
+    fi
     for tool in "${order[@]}"; do
       times[$tool]+="$(run_tool "$tool") "
       cmp -s "$work/a/src.bin" "$work/b/dst.bin" || { echo "$tool: copy differs in round $r" >&2; exit 1; }
