@@ -125,7 +125,13 @@ std::string FastTransferReceiver::Open(const std::string& file_name, int64_t tot
     // A damaged tail is cut off, so that new entries follow the last good one.
     transfer->record->SetSize(static_cast<int64_t>(recorded.size()) * 32);
     transfer->record->Seek(0, SeekOrigin::kEnd);
-    for (const VerifiedChunk& chunk : recorded) transfer->verified[chunk.offset] = chunk;
+    // Entries of an attempt with another chunk size do not line up with this one's chunks.
+    for (const VerifiedChunk& chunk : recorded) {
+      if (chunk.offset % chunk_size == 0 &&
+          chunk.length == std::min(chunk_size, total_file_size - chunk.offset)) {
+        transfer->verified[chunk.offset] = chunk;
+      }
+    }
   } catch (...) {
     Close(token);
     throw;
