@@ -1,6 +1,7 @@
 #include "transfer/fast_receiver.h"
 
 #include <algorithm>
+#include <set>
 #include <vector>
 
 #include "contract/backup_transfer_format.h"
@@ -17,7 +18,6 @@ namespace {
 
 constexpr int64_t kMinChunkSize = 64 * 1024;
 constexpr int64_t kMaxChunkSize = 64 << 20;
-constexpr int64_t kReadBackPiece = 1 << 20;
 
 // Names that differ only in letter case name to one file on the receiver's disks.
 std::string NameKey(const std::string& file_name) { return AnsiUpperCase(file_name); }
@@ -53,6 +53,7 @@ struct FastTransferReceiver::Transfer {
   std::unique_ptr<File> work;    // guarded by mutex
   std::unique_ptr<File> record;  // guarded by mutex; positioned at its end
   std::map<int64_t, VerifiedChunk> verified;  // guarded by mutex, by offset
+  std::set<int64_t> fresh;  // guarded by mutex: offsets whose bytes arrived in this attempt
 };
 
 FastTransferReceiver::FastTransferReceiver(FileSystem& file_system, const Clock& clock)
@@ -191,6 +192,7 @@ void FastTransferReceiver::Put(const std::string& token, int64_t offset, uint64_
   // again, never recorded and missing.
   transfer->record->Write(entry.data(), static_cast<int64_t>(entry.size()));
   transfer->verified[offset] = chunk;
+  transfer->fresh.insert(offset);
   data.SetPosition(length);
 }
 
@@ -209,20 +211,24 @@ void FastTransferReceiver::Finish(const std::string& token, uint64_t file_hash) 
   File& work = *transfer->work;
   work.SetSize(transfer->total);
   work.Flush();
-  // Read back from the file: what counts is what the disk holds, also of chunks recorded by an
-  // earlier attempt.
+  // The chunks of this attempt were hashed from the bytes as they arrived and written since;
+  // those recorded by an earlier attempt are read back, for what counts is what the disk holds
+  // after a stop.
   FileHash whole;
-  std::vector<char> piece(static_cast<size_t>(kReadBackPiece));
-  work.Seek(0, SeekOrigin::kBegin);
-  for (int64_t at = 0; at < transfer->total;) {
-    int64_t n = work.Read(piece.data(), std::min<int64_t>(piece.size(), transfer->total - at));
-    if (n <= 0) break;
-    whole.Update(piece.data(), static_cast<size_t>(n));
-    at += n;
+  bool intact = true;
+  std::vector<char> piece;
+  for (const auto& [offset, chunk] : transfer->verified) {
+    if (transfer->fresh.count(offset) == 0) {
+      piece.resize(static_cast<size_t>(chunk.length));
+      work.Seek(offset, SeekOrigin::kBegin);
+      intact = intact && work.Read(piece.data(), chunk.length) == chunk.length &&
+               ChunkHash(piece.data(), piece.size()) == chunk.hash;
+    }
+    whole.AddChunk(chunk.hash);
   }
   work.Close();
   transfer->record->Close();
-  if (whole.Digest() != file_hash) {
+  if (!intact || whole.Digest() != file_hash) {
     file_system_.TryDeleteFile(transfer->work_path);
     file_system_.TryDeleteFile(transfer->record_path);
     Close(token);

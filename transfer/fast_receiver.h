@@ -9,9 +9,10 @@
 // the name free at once, while its work file and record stay for the next attempt. Chunks are
 // checked against their hashes as they arrive (Exception "Chunk at offset %d of '%s' arrived
 // damaged", which the sender answers by sending the chunk again), written at their offsets and
-// recorded. Finishing flushes the work file, reads it back whole and compares its hash with the
-// sender's; only a file that matches takes the final name, written through (file, then
-// directory). A file that does not match is removed with its record, and the transfer fails.
+// recorded. Finishing flushes the work file, reads back and checks the chunks recorded by an
+// earlier attempt, and compares the whole file's checksum with the sender's; only a file that
+// matches takes the final name, written through (file, then directory). A file that does not
+// match is removed with its record, and the transfer fails.
 //
 // Ownership: the receiver owns the open transfers and their files; `file_system` must outlive it.
 // Thread safety: every operation may be called from any number of connection threads at once.

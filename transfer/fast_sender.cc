@@ -164,8 +164,8 @@ uint64_t ReadAndPost(File& source, int64_t size, int64_t chunk_size,
     int64_t n = std::min(chunk_size, size - offset);
     buffer.SetSize(n);
     if (source.Read(buffer.Data(), n) != n) RaiseStreamReadError();
-    whole.Update(buffer.Data(), static_cast<size_t>(n));
     uint64_t hash = ChunkHash(buffer.Data(), static_cast<size_t>(n));
+    whole.AddChunk(hash);
     auto found = held.find(offset);
     if (found != held.end() && found->second == VerifiedChunk{offset, n, hash}) {
       *skipped += n;

@@ -10,7 +10,8 @@
 //   OpenTransfer(FileName: AnsiString, TotalFileSize: Int64, ChunkSize: Int64): AnsiString
 //   PutChunk(Token: AnsiString, Offset: Int64, Hash: Int64, Data: Binary)
 //   FinishTransfer(Token: AnsiString, FileHash: Int64)
-// Hashes are the 64 bits of XXH3 (transfer/transfer_hash.h) carried as Int64. The answer of
+// Hashes are the 64 bits of XXH3 carried as Int64; FileHash is the whole file's checksum as
+// transfer/transfer_hash.h defines it. The answer of
 // OpenTransfer is the transfer's token, then one line "offset length hash" (decimal, decimal,
 // 16 hex digits) per chunk the receiver holds verified, each line ended by "\n".
 //

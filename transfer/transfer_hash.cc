@@ -20,7 +20,11 @@ FileHash::FileHash() : state_(std::make_unique<State>()) {
 
 FileHash::~FileHash() = default;
 
-void FileHash::Update(const void* data, size_t size) { XXH3_64bits_update(state_->xxh, data, size); }
+void FileHash::AddChunk(uint64_t chunk_hash) {
+  unsigned char bytes[8];
+  for (int i = 0; i < 8; ++i) bytes[i] = static_cast<unsigned char>(chunk_hash >> (8 * i));
+  XXH3_64bits_update(state_->xxh, bytes, sizeof bytes);
+}
 
 uint64_t FileHash::Digest() const { return XXH3_64bits_digest(state_->xxh); }
 

@@ -1,6 +1,7 @@
-// The checksums of a fast transfer: XXH3 (64 bits) of every chunk, and one over the whole file
-// computed as the file's bytes go by, in file order. Both ends compute them from the bytes they
-// hold; a transfer completes only when they agree.
+// The checksums of a fast transfer: XXH3 (64 bits) of every chunk, and one over the whole file:
+// XXH3 of the chunks' checksums in file order (each as 8 little-endian bytes), so that it covers
+// every byte while each byte is hashed once. Both ends compute them from the bytes they hold; a
+// transfer completes only when they agree.
 //
 // Thread safety: ChunkHash is a pure function; a FileHash belongs to one thread.
 #pragma once
@@ -20,8 +21,8 @@ class FileHash {
   FileHash& operator=(const FileHash&) = delete;
   ~FileHash();
 
-  // Adds the next bytes of the file.
-  void Update(const void* data, size_t size);
+  // Adds the checksum of the next chunk of the file.
+  void AddChunk(uint64_t chunk_hash);
   // The checksum of all bytes added so far.
   uint64_t Digest() const;
 
