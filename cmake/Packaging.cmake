@@ -1,12 +1,18 @@
 # The Debian package "vantry" (scripts/package): vantryd in /usr/sbin, vantry in /usr/bin, the
-# home directory /etc/vantry with its commented configuration, and the systemd unit, which the
-# maintainer scripts enable on install and stop and disable on removal.
+# home directory /etc/vantry with its commented configuration, the systemd unit, which the
+# maintainer scripts enable on install and stop and disable on removal, the manual pages
+# vantry(1) and vantryd(8) and the bash completion of vantry, which the programs wrote at build
+# time (tools/CMakeLists.txt, host/CMakeLists.txt).
 install(TARGETS vantryd RUNTIME DESTINATION sbin)
 install(TARGETS vantry RUNTIME DESTINATION bin)
 install(FILES packaging/Vantry.ini packaging/AllowedSourceIPs.txt
         DESTINATION /etc/vantry PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ)
 install(FILES packaging/vantry.service DESTINATION lib/systemd/system)
 install(FILES README.md packaging/backup-directories.conf DESTINATION share/doc/vantry)
+install(FILES ${PROJECT_BINARY_DIR}/vantry.1 DESTINATION share/man/man1)
+install(FILES ${PROJECT_BINARY_DIR}/vantryd.8 DESTINATION share/man/man8)
+install(FILES ${PROJECT_BINARY_DIR}/vantry.bash-completion DESTINATION share/bash-completion/completions
+        RENAME vantry)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vantry)
