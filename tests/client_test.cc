@@ -237,6 +237,12 @@ TEST_F(ClientTest, EveryFailureSaysWhatFailedAndWhy) {
                 " as T:\\bak\\empty.fbk: Backup File 'T:\\bak\\empty.fbk' already exists, cannot "
                 "replace! (VantryService_Impl, line 355)\n",
             ""},
+           {{"rm", "--json"},
+            2,
+            "",
+            R"j({"error":{"class":"Usage","message":"FileName is required (vantry --help shows )j"
+            R"j(the usage)","code":null}})j"
+            "\n"},
            {{"ping", "--server", "[::1]:" + std::to_string(service_->port())},
             2,
             "vantry: ping: --server \"[::1]:" + std::to_string(service_->port()) +

@@ -109,7 +109,7 @@ ErrorReport DescribeCurrentException() {
 
 std::string ErrorLine(const std::string& command, const std::string& what,
                       const std::string& server, const ErrorReport& report, bool verbose) {
-  std::string line = "vantry: " + command + ": ";
+  std::string line = command.empty() ? "vantry: " : "vantry: " + command + ": ";
   if (report.exit_code == kUnreachable && report.closed_unanswered) {
     line += server +
             " closed the connection before answering: the server may not admit this address: "

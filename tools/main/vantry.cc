@@ -302,6 +302,20 @@ void AddPlanCommand(CLI::App& app, const Globals& globals, PlanArgs& plan, Local
   });
 }
 
+// Reports the exception in flight as --json asks and returns its exit code.
+int ReportFailure(const Globals& globals, const Invocation& invocation) {
+  ErrorReport report = DescribeCurrentException();
+  if (globals.json) {
+    std::string json = ErrorJson(report);
+    std::fwrite(json.data(), 1, json.size(), stdout);
+  } else {
+    std::string line = ErrorLine(invocation.command, invocation.what, ServerAddress(globals.server),
+                                 report, globals.verbose);
+    std::fwrite(line.data(), 1, line.size(), stderr);
+  }
+  return report.exit_code;
+}
+
 // Whether `arg` is a global option that takes a value ("--server HOST"), so the word after it
 // is no command.
 bool TakesValue(const CLI::App& app, const std::string& arg) {
@@ -378,8 +392,14 @@ int Main(int argc, char** argv) {
   } catch (const CLI::CallForAllHelp& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    std::fprintf(stderr, "vantry: %s (vantry --help shows the usage)\n", e.what());
-    return kUsage;
+    // The parse may have stopped before it reached --json.
+    for (int i = 1; i < argc; ++i)
+      globals.json = globals.json || std::string_view(argv[i]) == "--json";
+    try {
+      throw UsageError(std::string(e.what()) + " (vantry --help shows the usage)");
+    } catch (...) {
+      return ReportFailure(globals, invocation);
+    }
   }
 
   VantryLibraryRegistration registration;
@@ -393,16 +413,7 @@ int Main(int argc, char** argv) {
     Print(globals, action(session));
     return kOk;
   } catch (...) {
-    ErrorReport report = DescribeCurrentException();
-    if (globals.json) {
-      std::string json = ErrorJson(report);
-      std::fwrite(json.data(), 1, json.size(), stdout);
-    } else {
-      std::string line = ErrorLine(invocation.command, invocation.what,
-                                   ServerAddress(globals.server), report, globals.verbose);
-      std::fwrite(line.data(), 1, line.size(), stderr);
-    }
-    return report.exit_code;
+    return ReportFailure(globals, invocation);
   }
 }
 
