@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -362,6 +363,25 @@ TEST(ClientAdmissionTest, ClosedBeforeAnswerPointsToTheAllowList) {
   ClientRun json = RunClient({"--server", server, "ls", "T:\\*", "--json"});
   EXPECT_EQ(json.exit_code, 3);
   EXPECT_EQ(json.Json()["error"]["class"], "EConnClosedGracefully");
+}
+
+// Outside the nightly backup period a scheduled request is refused, and the client says so; a
+// period of one hour twelve hours away holds no moment of the test.
+TEST(ClientPermissionTest, RefusalOutsideTheNightlyPeriodSaysSo) {
+  std::time_t now = std::time(nullptr);
+  const int hour = (std::localtime(&now)->tm_hour + 12) % 24;
+  TempDir home;
+  std::ofstream(home.path() + "/Vantry.ini", std::ios::binary)
+      << "[Vantry]\r\nBackupPeriodStartHour=" << hour << "\r\nBackupPeriodEndHour=" << hour
+      << "\r\n";
+  RunningService service(home.path());
+  ClientRun run = RunClient({"--server", "127.0.0.1:" + std::to_string(service.port()),
+                             "permission", "request", "D:\\db.fbk"});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(run.err,
+            "vantry: permission request: get a permission for D:\\db.fbk: outside the "
+            "nightly backup period, which ends at " +
+                std::to_string(hour) + ":59 (BackupPeriodStartHour, BackupPeriodEndHour)\n");
 }
 
 // vantryd refuses a bad command line with exit code 2 and one line: the reason and the usage.
