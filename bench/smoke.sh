@@ -43,6 +43,9 @@ case $name in
   small_calls_bench.sh)
     ROUNDS=1 SECONDS_PER_RUN=1 bash "$here/small_calls_bench.sh" "$build"
     ;;
+  tls_bench.sh)
+    SIZE_MB=4 ROUNDS=1 SECONDS_LOAD=1 STALLED=50 bash "$here/tls_bench.sh" "$build"
+    ;;
   transfer_bench.sh)
     SIZE_MB=4 ROUNDS=1 BIG_MB=8 DISK_DIR=$work bash "$here/transfer_bench.sh" "$build"
     ;;

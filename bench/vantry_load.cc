@@ -10,6 +10,9 @@
 //   --slow M           extra connections that send a frame one byte per second meanwhile
 //   --announce M       extra connections that announce a frame of --announce-bytes (2 GiB - 1)
 //                      and send nothing more
+//   --tls DIR          call over TLS (the target's TLS port) with DIR/operator.crt, .key and
+//                      DIR/ca.crt, as "vantry tls init" makes them; sessions resume
+//   --stall M          extra connections that send the start of a TLS handshake and stall
 //   --baseline         measure the runtime's TCP server in-process instead, with a dispatch that
 //                      answers a fixed 40-byte frame (the transport alone)
 //   --serve            instead of measuring, run a TCP server answering probes on --port for
@@ -28,6 +31,7 @@
 #include <vector>
 
 #include "platform/socket.h"
+#include "platform/tls.h"
 #include "remoting/dispatch.h"
 #include "remoting/message.h"
 #include "remoting/tcp_channel.h"
@@ -49,6 +53,8 @@ struct Options {
   int slow = 0;
   int announce = 0;
   int64_t announce_bytes = 0x7FFFFFFF;
+  std::string tls_dir;
+  int stall = 0;
   bool baseline = false;
   bool serve = false;
 };
@@ -81,11 +87,12 @@ struct ClientResult {
   uint64_t errors = 0;
 };
 
-void RunClient(const std::string& host, int port, const std::string& request,
-               Clock::time_point deadline, ClientResult* result) {
+void RunClient(const std::string& host, int port, std::shared_ptr<const TlsContext> tls,
+               const std::string& request, Clock::time_point deadline, ClientResult* result) {
   TROTCPChannel channel;
-  channel.SetHost(host);
+  channel.SetHost(tls ? Format("tls://%s:%d", host, port) : host);
   channel.SetPort(port);
+  channel.SetTlsContext(std::move(tls));
   TROBinaryMemoryStream in(request);
   TROBinaryMemoryStream out;
   while (Clock::now() < deadline) {
@@ -130,9 +137,16 @@ void SendLength(Socket& socket, uint32_t length) {
 // send it one byte per second; announcing ones announce a huge request and send nothing.
 class HostilePeers {
  public:
-  HostilePeers(const std::string& host, int port, int slow, int announce, int64_t announce_bytes)
-      : slow_(OpenIdle(host, port, slow)), announcing_(OpenIdle(host, port, announce)) {
+  HostilePeers(const std::string& host, int port, int slow, int announce, int64_t announce_bytes,
+               int stall)
+      : slow_(OpenIdle(host, port, slow)),
+        announcing_(OpenIdle(host, port, announce)),
+        stalled_(OpenIdle(host, port, stall)) {
     for (Socket& s : slow_) SendLength(s, 64 * 1024);
+    // A record header announcing a 512-byte ClientHello, and the first 100 bytes of it.
+    std::string hello =
+        std::string("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", 11) + std::string(89, '\x42');
+    for (Socket& s : stalled_) s.Send(hello.data(), hello.size());
     for (Socket& s : announcing_) SendLength(s, static_cast<uint32_t>(announce_bytes));
     if (!slow_.empty()) thread_ = std::thread([this] { Trickle(); });
   }
@@ -157,6 +171,7 @@ class HostilePeers {
 
   std::vector<Socket> slow_;
   std::vector<Socket> announcing_;
+  std::vector<Socket> stalled_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
@@ -203,7 +218,16 @@ int Measure(const Options& options) {
     port = baseline->Port();
   }
   std::vector<Socket> idle = OpenIdle(host, port, options.idle);
-  HostilePeers hostile(host, port, options.slow, options.announce, options.announce_bytes);
+  HostilePeers hostile(host, port, options.slow, options.announce, options.announce_bytes,
+                       options.stall);
+  std::shared_ptr<const TlsContext> tls;
+  if (!options.tls_dir.empty()) {
+    TlsConfig config;
+    config.certificate_file = options.tls_dir + "/operator.crt";
+    config.key_file = options.tls_dir + "/operator.key";
+    config.ca_file = options.tls_dir + "/ca.crt";
+    tls = std::make_shared<TlsContext>(TlsRole::kClient, config);  // one session cache for all
+  }
 
   std::vector<ClientResult> results(options.clients);
   std::vector<std::thread> clients;
@@ -211,9 +235,11 @@ int Measure(const Options& options) {
   Clock::time_point deadline = start + std::chrono::duration_cast<Clock::duration>(
                                            std::chrono::duration<double>(options.seconds));
   for (int i = 0; i < options.clients; ++i) {
-    clients.emplace_back(RunClient, host, port, request, deadline, &results[i]);
+    clients.emplace_back(RunClient, host, port, tls, request, deadline, &results[i]);
   }
   for (std::thread& client : clients) client.join();
+  // Without clients the extra connections are held for the whole duration.
+  if (clients.empty()) std::this_thread::sleep_until(deadline);
   double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
   idle.clear();
 
@@ -224,9 +250,10 @@ int Measure(const Options& options) {
     errors += r.errors;
   }
   std::sort(all.begin(), all.end());
-  std::printf("target=%s:%d%s clients=%d idle=%d seconds=%.1f calls=%zu errors=%llu\n",
-              host.c_str(), port, options.baseline ? " (baseline)" : "", options.clients,
-              options.idle, elapsed, all.size(), static_cast<unsigned long long>(errors));
+  std::printf("target=%s%s:%d%s clients=%d idle=%d seconds=%.1f calls=%zu errors=%llu\n",
+              tls ? "tls://" : "", host.c_str(), port, options.baseline ? " (baseline)" : "",
+              options.clients, options.idle, elapsed, all.size(),
+              static_cast<unsigned long long>(errors));
   if (elapsed <= 0) elapsed = 1;
   std::printf("calls_per_s=%.0f p50_us=%u p99_us=%u\n", static_cast<double>(all.size()) / elapsed,
               Percentile(all, 0.50), Percentile(all, 0.99));
@@ -248,6 +275,8 @@ int main(int argc, char** argv) {
   app.add_option("--slow", options.slow, "extra connections sending one byte per second");
   app.add_option("--announce", options.announce, "extra connections announcing a huge frame");
   app.add_option("--announce-bytes", options.announce_bytes, "the length they announce");
+  app.add_option("--tls", options.tls_dir, "call over TLS with the certificates in this directory");
+  app.add_option("--stall", options.stall, "extra connections stalling in a TLS handshake");
   app.add_flag("--baseline", options.baseline, "measure the bare transport in-process");
   app.add_flag("--serve", options.serve, "serve probes on --port instead of measuring");
   CLI11_PARSE(app, argc, argv);

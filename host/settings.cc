@@ -2,6 +2,7 @@
 
 #include "host/string_lists.h"
 #include "platform/exception.h"
+#include "platform/socket.h"
 
 namespace vantry {
 
@@ -9,6 +10,7 @@ namespace {
 
 constexpr char kVantry[] = "Vantry";
 constexpr char kMigration[] = "Migration";
+constexpr char kTls[] = "TLS";
 
 // An empty base stays empty, so the defaults become bare names ("DefaultBackup").
 std::string NormalizeBase(std::string base) {
@@ -44,14 +46,39 @@ TSettingsRead ParseSettings(const IniFile& ini, std::string_view executable_dir)
   s.MigrateAllDatabases = ini.ReadBool(kMigration, "MigrateAllDatabases", defaults.MigrateAllDatabases);
   s.MigrateUsingClone = ini.ReadBool(kMigration, "MigrateUsingClone", defaults.MigrateUsingClone);
   s.DefaultDeleteStrategy = UpperCase(ini.ReadString(kVantry, "DefaultDeleteStrategy", defaults.DefaultDeleteStrategy));
+  s.RestrictTargets = ini.ReadBool(kVantry, "RestrictTargets", defaults.RestrictTargets);
   return read;
+}
+
+TServerSettings ParseServerSettings(const IniFile& ini, std::string_view home_dir) {
+  TServerSettings s;
+  auto address = [&](std::string_view section, const std::string& fallback) {
+    std::string value = ini.ReadString(section, "ListenAddress", "");
+    return IsDottedIPv4(value) ? value : fallback;
+  };
+  auto file = [&](std::string_view key) {
+    std::string value = ini.ReadString(kTls, key, "");
+    if (value.empty() || value.starts_with('/')) return value;
+    return std::string(home_dir) + "/" + value;
+  };
+  s.listen_address = address(kVantry, s.listen_address);
+  s.tls_port = ini.ReadInteger(kTls, "Port", 0);
+  if (s.tls_port < 0 || s.tls_port > 65535) s.tls_port = 0;
+  s.tls_listen_address = address(kTls, s.tls_listen_address);
+  s.tls.certificate_file = file("CertificateFile");
+  s.tls.key_file = file("KeyFile");
+  s.tls.ca_file = file("ClientCAFile");
+  s.tls.allowed_peer_names = ini.ReadCommaList(kTls, "AllowedClientNames");
+  s.tls.allow_tls12 = ini.ReadString(kTls, "MinVersion", "1.3") == "1.2";
+  return s;
 }
 
 DriveMap::Roots ParseDriveRoots(const IniFile& ini) {
   DriveMap::Roots roots;
   for (const auto& [key, value] : ini.ReadSection("Drives")) {
     bool letter = key.size() == 1 && key[0] >= 'A' && key[0] <= 'Z';
-    if (letter && value.starts_with('/')) roots[key[0]] = value;
+    // An empty value unmaps the letter ("Z=" takes away the default Z: = /).
+    if (letter && (value.empty() || value.starts_with('/'))) roots[key[0]] = value;
   }
   return roots;
 }
@@ -67,11 +94,12 @@ std::string DescribeSettings(const TSettingsRead& read) {
       "MaxBackupTimeMinutes=%d; OtherTargetServers=%s; AlternateBackupPath=%s; "
       "AlternateRestorePath=%s; FBIsClassic=%d; BackupPeriodStartHour=%d; "
       "BackupPeriodEndHour=%d; MigrationTargetServer=%s; MigrateAllDatabases=%d; "
-      "MigrateUsingClone=%d; DefaultDeleteStrategy=%s",
+      "MigrateUsingClone=%d; DefaultDeleteStrategy=%s; RestrictTargets=%d",
       s.DefaultBackupPath, s.DefaultDatabasePath, s.AllowedBackups, s.MaxBackupTimeMinutes,
       servers, s.AlternateBackupPath, s.AlternateRestorePath, s.FBIsClassic ? 1 : 0,
       s.BackupPeriodStartHour, s.BackupPeriodEndHour, s.MigrationTargetServer,
-      s.MigrateAllDatabases ? 1 : 0, s.MigrateUsingClone ? 1 : 0, s.DefaultDeleteStrategy);
+      s.MigrateAllDatabases ? 1 : 0, s.MigrateUsingClone ? 1 : 0, s.DefaultDeleteStrategy,
+      s.RestrictTargets ? 1 : 0);
 }
 
 }  // namespace vantry

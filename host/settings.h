@@ -19,6 +19,18 @@ namespace vantry {
 
 inline constexpr char kSettingsFileName[] = "Vantry.ini";
 
+// Where the service listens, and its TLS: settings beside those that callers can read.
+struct TServerSettings {
+  std::string listen_address = "0.0.0.0";  // [Vantry] ListenAddress: the plaintext listener's
+  int tls_port = 0;                         // [TLS] Port; 0: no TLS listener
+  std::string tls_listen_address = "0.0.0.0";  // [TLS] ListenAddress
+  // [TLS] CertificateFile, KeyFile, ClientCAFile (host paths, relative ones under the home
+  // directory), AllowedClientNames (comma list) and MinVersion (1.2 or 1.3).
+  TlsConfig tls;
+
+  bool HasCertificate() const { return !tls.certificate_file.empty(); }
+};
+
 // Everything one reading of the file yields.
 struct TSettingsRead {
   THostSettings settings;
@@ -29,8 +41,13 @@ struct TSettingsRead {
 // base directory. Malformed values take their defaults; nothing is rejected.
 TSettingsRead ParseSettings(const IniFile& ini, std::string_view executable_dir);
 
-// The "Drives" section: one key per drive letter, the value a host directory. Keys that are not
-// one letter and values that are not absolute host paths are ignored.
+// The listeners and TLS from `ini`; relative file names are taken under `home_dir` (a host
+// path). Malformed values take their defaults.
+TServerSettings ParseServerSettings(const IniFile& ini, std::string_view home_dir);
+
+// The "Drives" section: one key per drive letter, the value a host directory; an empty value
+// leaves the letter unmapped (for Z, which is / otherwise). Keys that are not one letter and
+// other values that are not absolute host paths are ignored.
 DriveMap::Roots ParseDriveRoots(const IniFile& ini);
 
 // One line naming every setting and its value, for diagnostics.

@@ -132,9 +132,45 @@ TEST(SettingsTest, OtherTargetServersKeepOrderAndDuplicates) {
 TEST(SettingsTest, DrivesSectionTakesOneLetterKeysWithAbsoluteDirectories) {
   IniFile ini = IniFile::Parse(
       "[Drives]\nD=/srv/firebird/backup\ne=/mnt/e\nXY=/ignored\nF=relative/dir\nG=\n");
-  EXPECT_EQ(ParseDriveRoots(ini),
-            (DriveMap::Roots{{'D', "/srv/firebird/backup"}, {'E', "/mnt/e"}}));
+  EXPECT_EQ(ParseDriveRoots(ini), (DriveMap::Roots{
+                                      {'D', "/srv/firebird/backup"}, {'E', "/mnt/e"}, {'G', ""}}));
   EXPECT_THAT(ParseDriveRoots(IniFile()), IsEmpty());
+}
+
+TEST(SettingsTest, ServerSettingsDefaultToThePlainListenerOnEveryAddressAndNoTls) {
+  TServerSettings none = ParseServerSettings(IniFile(), "/etc/vantry");
+  EXPECT_EQ(none.listen_address, "0.0.0.0");
+  EXPECT_EQ(none.tls_port, 0);
+  EXPECT_FALSE(none.HasCertificate());
+
+  TServerSettings s = ParseServerSettings(
+      IniFile::Parse("[Vantry]\nListenAddress=127.0.0.1\n[TLS]\nPort=8091\n"
+                     "CertificateFile=tls/server.crt\nKeyFile=/k/server.key\n"
+                     "ClientCAFile=ca.crt\nAllowedClientNames=operator, srv2\nMinVersion=1.2\n"
+                     "ListenAddress=10.0.0.1\n"),
+      "/etc/vantry");
+  EXPECT_EQ(s.listen_address, "127.0.0.1");
+  EXPECT_EQ(s.tls_port, 8091);
+  EXPECT_EQ(s.tls_listen_address, "10.0.0.1");
+  EXPECT_EQ(s.tls.certificate_file, "/etc/vantry/tls/server.crt");
+  EXPECT_EQ(s.tls.key_file, "/k/server.key");
+  EXPECT_EQ(s.tls.ca_file, "/etc/vantry/ca.crt");
+  EXPECT_THAT(s.tls.allowed_peer_names, ElementsAre("operator", "srv2"));
+  EXPECT_TRUE(s.tls.allow_tls12);
+
+  // Values that are no address, no port or no known version keep their defaults.
+  TServerSettings bad = ParseServerSettings(
+      IniFile::Parse("[Vantry]\nListenAddress=localhost\n[TLS]\nPort=70000\nMinVersion=1.0\n"),
+      "/etc/vantry");
+  EXPECT_EQ(bad.listen_address, "0.0.0.0");
+  EXPECT_EQ(bad.tls_port, 0);
+  EXPECT_FALSE(bad.tls.allow_tls12);
+}
+
+TEST(SettingsTest, RestrictTargetsIsOffUnlessSet) {
+  EXPECT_FALSE(ParseSettings(IniFile(), kExecutableDir).settings.RestrictTargets);
+  EXPECT_TRUE(ParseSettings(IniFile::Parse("[Vantry]\nRestrictTargets=1\n"), kExecutableDir)
+                  .settings.RestrictTargets);
 }
 
 }  // namespace

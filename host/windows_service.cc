@@ -17,12 +17,16 @@ TWindowsService::TWindowsService(THostOptions options, DriveMap& drives, FileSys
                                  const Clock& clock)
     : options_(std::move(options)), drives_(drives), file_system_(file_system), clock_(clock) {
   executable_dir_ = HostToWindowsDirectory(drives_, options_.home_dir).value_or("");
+  own_files_ = std::make_unique<PosixFileSystem>(own_drives_);
+  own_dir_ = HostToWindowsDirectory(own_drives_, options_.home_dir).value_or("");
   timCleanUp_.on_timer = [this] { timCleanUpTimer(); };
   ServiceCreate();
 }
 
 TWindowsService::~TWindowsService() {
-  ro_server_.reset();  // waits for the connection threads, which may be in the hook
+  // Waits for the connection threads, which may be in the hooks.
+  ro_tls_server_.reset();
+  ro_server_.reset();
   timCleanUp_.on_timer = nullptr;
 }
 
@@ -37,6 +41,15 @@ void TWindowsService::ServiceCreate() {
   ro_server_->SetBindAddress(options_.bind_address);
   ro_server_->on_connect = [this](TROTCPConnection& connection) {
     ROServerInternalServerConnect(connection);
+  };
+
+  // The TLS listener carries the same frames to the same dispatch, inside TLS.
+  ro_tls_server_ = std::make_unique<TROTCPServer>();
+  TROMessageDispatcher& tls_dispatcher = ro_tls_server_->Dispatchers().Add(kMessageComponentName);
+  tls_dispatcher.SetMessage(ro_message_.get());
+  tls_dispatcher.SetEnabled(true);
+  ro_tls_server_->on_connect = [this](TROTCPConnection& connection) {
+    ROTLSServerConnect(connection);
   };
 }
 
@@ -79,7 +92,37 @@ void TWindowsService::ServiceContinue() {
 
 void TWindowsService::timCleanUpTimer() { ExpireBackupPermissions(); }
 
-void TWindowsService::SetServerActive(bool active) { ro_server_->SetActive(active); }
+void TWindowsService::SetServerActive(bool active) {
+  if (!active) {
+    // Both go off, also when the first fails; the first failure is reported.
+    std::exception_ptr failure;
+    for (TROTCPServer* server : {ro_tls_server_.get(), ro_server_.get()}) {
+      try {
+        server->SetActive(false);
+      } catch (...) {
+        if (!failure) failure = std::current_exception();
+      }
+    }
+    if (failure) std::rethrow_exception(failure);
+    return;
+  }
+  TServerSettings listen = GetServerSettings();
+  bool tls = options_.tls_port.has_value() || listen.tls_port != 0;
+  // The plaintext listener keeps the address it was made with unless the file names one.
+  ro_server_->SetBindAddress(listen.listen_address != TServerSettings().listen_address
+                                 ? listen.listen_address
+                                 : options_.bind_address);
+  ro_server_->SetActive(true);
+  if (!tls) return;
+  try {
+    ro_tls_server_->SetPort(options_.tls_port.value_or(listen.tls_port));
+    ro_tls_server_->SetBindAddress(listen.tls_listen_address);
+    ro_tls_server_->SetActive(true);
+  } catch (...) {
+    ro_server_->SetActive(false);
+    throw;
+  }
+}
 
 void TWindowsService::ExpireBackupPermissions() {
   Lock lock(lock_);
@@ -122,12 +165,17 @@ bool TWindowsService::RequestBackupPermissionCompleted(const std::string& backup
   return backup_permissions_.Remove(backup_file_name);
 }
 
+std::pair<FileSystem*, std::string> TWindowsService::OwnFile(const char* name) {
+  if (!executable_dir_.empty()) return {&file_system_, executable_dir_ + name};
+  return {own_files_.get(), own_dir_.empty() ? "" : own_dir_ + name};
+}
+
 void TWindowsService::LoadAllowedSourceIPs() {
   Lock lock(lock_);
   allowed_source_ips_.Clear();
-  const std::string path = executable_dir_ + kAllowedSourceIPsFileName;
-  if (executable_dir_.empty() || !file_system_.FileExists(path)) return;
-  allowed_source_ips_ = ParseAllowedSourceIPs(file_system_.ReadWholeFile(path));
+  auto [files, path] = OwnFile(kAllowedSourceIPsFileName);
+  if (path.empty() || !files->FileExists(path)) return;
+  allowed_source_ips_ = ParseAllowedSourceIPs(files->ReadWholeFile(path));
 }
 
 bool TWindowsService::IsSourceIPCheckActive() const {
@@ -147,26 +195,52 @@ void TWindowsService::ROServerInternalServerConnect(TROTCPConnection& connection
   if (IsSourceIPRefused(connection.PeerAddress())) connection.Close();
 }
 
+void TWindowsService::ROTLSServerConnect(TROTCPConnection& connection) {
+  ROServerInternalServerConnect(connection);
+  if (!connection.Connected()) return;
+  std::shared_ptr<const TlsContext> context;
+  {
+    Lock lock(lock_);
+    context = tls_server_context_;
+  }
+  // Without a context (the start failed half-way) nobody is served.
+  if (!context) {
+    connection.Close();
+    return;
+  }
+  connection.StartServerTls(std::move(context));
+}
+
 void TWindowsService::ReadSettings() {
   Lock lock(lock_);
   IniFile ini;
-  const std::string path = executable_dir_ + kSettingsFileName;
-  if (!executable_dir_.empty() && file_system_.FileExists(path)) {
-    ini = IniFile::Parse(file_system_.ReadWholeFile(path));
-  }
-  // The base directory is shown to callers through the drive map just read, so it must reach
-  // the home directory; refusing here keeps the service able to find its own settings.
+  auto [files, path] = OwnFile(kSettingsFileName);
+  if (!path.empty() && files->FileExists(path)) ini = IniFile::Parse(files->ReadWholeFile(path));
+  // The executable's directory is shown to callers through the drive map just read; a map that
+  // does not reach it shows none (and the defaults become bare names unless the file sets
+  // BaseDefaultDirectory).
   DriveMap::Roots roots = ParseDriveRoots(ini);
-  std::optional<std::string> executable_dir =
-      HostToWindowsDirectory(DriveMap(roots), options_.home_dir);
-  if (!executable_dir) {
-    throw Exception(Format("No drive reaches the home directory \"%s\"", options_.home_dir));
+  std::string executable_dir =
+      HostToWindowsDirectory(DriveMap(roots), options_.home_dir).value_or("");
+  TSettingsRead read = ParseSettings(ini, executable_dir);
+  TServerSettings server = ParseServerSettings(ini, options_.home_dir);
+  // The TLS files are loaded before anything changes, so a bad file leaves the host as it was.
+  bool listener = options_.tls_port.has_value() || server.tls_port != 0;
+  if (listener && !server.HasCertificate()) {
+    throw ETlsError("The TLS listener needs [TLS] CertificateFile, KeyFile and ClientCAFile");
   }
-  TSettingsRead read = ParseSettings(ini, *executable_dir);
+  std::shared_ptr<const TlsContext> tls_server, tls_client;
+  if (server.HasCertificate()) {
+    tls_server = std::make_shared<TlsContext>(TlsRole::kServer, server.tls);
+    tls_client = std::make_shared<TlsContext>(TlsRole::kClient, server.tls);
+  }
   drives_.Replace(roots);
-  executable_dir_ = *executable_dir;
+  executable_dir_ = executable_dir;
   settings_ = std::move(read.settings);
   other_target_servers_ = std::move(read.other_target_servers);
+  server_settings_ = std::move(server);
+  tls_server_context_ = std::move(tls_server);
+  tls_client_context_ = std::move(tls_client);
 }
 
 THostSettings TWindowsService::GetSettings() const {
@@ -177,6 +251,16 @@ THostSettings TWindowsService::GetSettings() const {
 void TWindowsService::GetOtherTargetServers(std::vector<std::string>& servers) const {
   Lock lock(lock_);
   servers = other_target_servers_;
+}
+
+std::shared_ptr<const TlsContext> TWindowsService::GetTlsClientContext() const {
+  Lock lock(lock_);
+  return tls_client_context_;
+}
+
+TServerSettings TWindowsService::GetServerSettings() const {
+  Lock lock(lock_);
+  return server_settings_;
 }
 
 void TWindowsService::GetInstanceIdentifier(std::string& computer_name, std::string& guid) const {
@@ -202,7 +286,9 @@ std::vector<std::string> TWindowsService::GetBackupPermissions() const {
 
 std::string TWindowsService::DescribeState() const {
   Lock lock(lock_);
-  return Format("instance %s; port %d; home %s; %s", instance_guid_, ro_server_->GetPort(),
+  std::string tls = ro_tls_server_->Active() ? Format("; TLS port %d", ro_tls_server_->GetPort())
+                                             : std::string();
+  return Format("instance %s; port %d%s; home %s; %s", instance_guid_, ro_server_->GetPort(), tls,
                 executable_dir_, DescribeSettings({settings_, other_target_servers_}));
 }
 

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,10 +39,16 @@ inline constexpr int kCleanUpIntervalMs = 20000;
 inline constexpr char kMessageComponentName[] = "ROMessage";
 inline constexpr char kAllowedSourceIPsFileName[] = "AllowedSourceIPs.txt";
 
+inline constexpr char kTlsServerComponentName[] = "ROTLSServer";
+
 struct THostOptions {
   std::string home_dir;           // absolute host path standing for the executable's directory
   int port = kDefaultPort;  // 0: any free port (ROServer().GetPort() tells which)
-  std::string bind_address = "0.0.0.0";  // the server's listening address
+  // The plaintext listener's address unless [Vantry] ListenAddress names one.
+  std::string bind_address = "0.0.0.0";
+  // The TLS listener's port in place of [TLS] Port, which then need not be set (0: any free
+  // port, ROTLSServer().GetPort() tells which); nothing: as the file says.
+  std::optional<int> tls_port = {};
 };
 
 class TWindowsService : public IVantryHost {
@@ -67,9 +74,11 @@ class TWindowsService : public IVantryHost {
   void timCleanUpTimer();
 
   // Reads "Vantry.ini" from the executable's directory and replaces the settings, the
-  // other-target-server list and the drive map. A missing file gives every default. Throws
-  // EFOpenError "Cannot open file "%s". %s" when the file exists but cannot be read, and
-  // Exception when no drive reaches the home directory; the host is then unchanged.
+  // other-target-server list, the drive map, and the TLS certificates and allowed names (new
+  // TLS connections use them; open ones keep theirs). Listen addresses and the TLS port take
+  // effect at the next start. A missing file gives every default. Throws EFOpenError "Cannot
+  // open file "%s". %s" when the file exists but cannot be read, and ETlsError when a TLS file
+  // cannot be loaded or the TLS listener has no certificate; the host is then unchanged.
   void ReadSettings();
   // Replaces the caller allow-list by the lines of "AllowedSourceIPs.txt" in the executable's
   // directory, when that file passes the file existence test: each line taken as written,
@@ -84,11 +93,17 @@ class TWindowsService : public IVantryHost {
   // The server's connect hook: closes a new connection from a caller outside an active
   // allow-list before anything is read from it. Each test takes the host lock on its own.
   void ROServerInternalServerConnect(TROTCPConnection& connection);
+  // The TLS listener's connect hook: the same admission, then the TLS handshake with the
+  // certificates and allowed names in effect (ETlsError closes the connection unserved).
+  void ROTLSServerConnect(TROTCPConnection& connection);
 
   // Getters: each takes the host lock and returns a copy (one setting: GetSettings().Name).
   THostSettings GetSettings() const override;
   // Replaces the content of `servers` with a copy of the other target servers.
   void GetOtherTargetServers(std::vector<std::string>& servers) const override;
+  std::shared_ptr<const TlsContext> GetTlsClientContext() const override;
+  // The settings of the listeners and TLS in effect (a copy).
+  TServerSettings GetServerSettings() const;
   // The local computer name (read now; empty when it cannot be read) and the instance GUID.
   void GetInstanceIdentifier(std::string& computer_name, std::string& guid) const override;
 
@@ -104,7 +119,7 @@ class TWindowsService : public IVantryHost {
   // Whether the hour of the clock's local time lies in the backup period of the settings.
   bool IsInBackupPeriod() const;
   // The executable's directory as callers see it: the home directory in Windows form, ending
-  // in "\" (empty when no drive reaches it).
+  // in "\" (empty when no drive of the callers' map reaches it).
   std::string GetExecutableDirectory() const;
   // The caller allow-list, sorted (a copy).
   std::vector<std::string> GetAllowedSourceIPs() const;
@@ -121,14 +136,21 @@ class TWindowsService : public IVantryHost {
   const THostOptions& Options() const { return options_; }
   // The remote-call server and its message component.
   TROTCPServer& ROServer() { return *ro_server_; }
+  // The TLS listener: active while the service runs with a TLS port.
+  TROTCPServer& ROTLSServer() { return *ro_tls_server_; }
   TROBinMessage& ROMessage() { return *ro_message_; }
 
  private:
   // Creates and wires the remote-call server, inactive.
   void ServiceCreate();
-  // The remote-call server: switched on as the last step of a start and off as the first step
-  // of a stop.
+  // The remote-call servers: switched on as the last step of a start and off as the first step
+  // of a stop. The TLS listener runs beside the plaintext one when a TLS port is set.
   void SetServerActive(bool active);
+  // Where the host reads a file of its own ("Vantry.ini", "AllowedSourceIPs.txt"): through the
+  // callers' drive map while it reaches the home directory, otherwise through a map of the
+  // host's own (Z: = /), so that a map that leaves callers their backup drive only still lets
+  // the service read its settings.
+  std::pair<FileSystem*, std::string> OwnFile(const char* name);
   // The expiry pass of the backup-permission registry, run by timCleanUpTimer: removes every
   // permission older than MaxBackupTimeMinutes whole minutes.
   void ExpireBackupPermissions();
@@ -145,13 +167,24 @@ class TWindowsService : public IVantryHost {
   std::vector<std::string> other_target_servers_;  // guarded by lock_
   TBackupPermissionRegistry backup_permissions_;   // guarded by lock_
   THostSettings settings_;                         // guarded by lock_
+  TServerSettings server_settings_;                // guarded by lock_
+  // Made from the [TLS] files at each reading; null while no certificate is configured.
+  std::shared_ptr<const TlsContext> tls_server_context_;  // guarded by lock_
+  std::shared_ptr<const TlsContext> tls_client_context_;  // guarded by lock_
   std::string instance_guid_;                      // guarded by lock_
   std::string executable_dir_;                     // guarded by lock_
 
-  // Declared last: the server goes first on destruction, ending the connection threads that
+  // The host's own view of the file system, for its own files when the callers' map does not
+  // reach the home directory.
+  DriveMap own_drives_;
+  std::unique_ptr<FileSystem> own_files_;
+  std::string own_dir_;  // the home directory through own_drives_, ending in "\"
+
+  // Declared last: the servers go first on destruction, ending the connection threads that
   // use the message, the lock and the lists.
   std::unique_ptr<TROBinMessage> ro_message_;
   std::unique_ptr<TROTCPServer> ro_server_;
+  std::unique_ptr<TROTCPServer> ro_tls_server_;
 };
 
 }  // namespace vantry

@@ -221,15 +221,21 @@ TEST_F(WindowsServiceTest, DrivesSectionReplacesTheDriveMapAndTheBaseDirectory) 
   EXPECT_EQ(host_.GetExecutableDirectory(), ExecutableDir());
 }
 
-TEST_F(WindowsServiceTest, DrivesThatCannotReachTheHomeAreRefused) {
+TEST_F(WindowsServiceTest, ADriveMapThatLeavesOutTheHomeStillLetsTheServiceReadItsFiles) {
   WriteIni("[Vantry]\nAllowedBackups=2\n");
   host_.ServiceStart();
-  WriteIni("[Vantry]\nAllowedBackups=9\n[Drives]\nZ=/nonexistent-root\n");
-  EXPECT_THAT([&] { host_.ServiceContinue(); },
-              ThrowsMessage<Exception>(
-                  StrEq("No drive reaches the home directory \"" + home_.path() + "\"")));
-  EXPECT_EQ(drives_.Root('Z'), "/");
-  EXPECT_EQ(host_.GetSettings().AllowedBackups, 2);
+  // Callers get one drive; Vantry.ini and the allow-list are out of their reach, not the host's.
+  WriteIni("[Vantry]\nAllowedBackups=9\n[Drives]\nD=/srv/backup\nZ=\n");
+  host_.ServiceContinue();
+  EXPECT_EQ(drives_.Root('Z'), std::nullopt);
+  EXPECT_EQ(host_.GetSettings().AllowedBackups, 9);
+  EXPECT_EQ(host_.GetExecutableDirectory(), "");
+  EXPECT_EQ(host_.GetSettings().DefaultBackupPath, "DefaultBackup");
+  WriteIni("[Vantry]\nAllowedBackups=3\n[Drives]\nD=/srv/backup\nZ=\n");
+  WriteAllowList("10.0.0.5\n");
+  host_.ServiceContinue();
+  EXPECT_EQ(host_.GetSettings().AllowedBackups, 3);
+  EXPECT_THAT(host_.GetAllowedSourceIPs(), ElementsAre("10.0.0.5"));
 }
 
 TEST_F(WindowsServiceTest, AllowListKeepsEachLineAsWrittenAndDropsComments) {

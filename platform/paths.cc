@@ -131,11 +131,14 @@ std::string DriveMap::NormalizeRoot(std::string host_root) {
 
 void DriveMap::Replace(const Roots& roots) {
   Roots fresh;
+  bool names_z = false;
   for (const auto& [letter, root] : roots) {
     std::optional<char> upper = DriveLetter(letter);
-    if (upper && !root.empty()) fresh[*upper] = NormalizeRoot(root);
+    if (!upper) continue;
+    names_z = names_z || *upper == 'Z';
+    if (!root.empty()) fresh[*upper] = NormalizeRoot(root);
   }
-  fresh.try_emplace('Z', "/");
+  if (!names_z) fresh.try_emplace('Z', "/");
   std::lock_guard<std::mutex> lock(mu_);
   roots_ = std::move(fresh);
 }

@@ -28,7 +28,8 @@ class DriveMap {
   DriveMap& operator=(const DriveMap&) = delete;
 
   // Replaces the whole map with `roots` (letters in either case; a letter that is not A-Z is
-  // ignored, and so is an empty root), adding Z -> "/" when `roots` does not name Z. Roots lose
+  // ignored; a letter with an empty root stays unmapped), adding Z -> "/" when `roots` does not
+  // name Z (so an empty root for Z leaves Z unmapped). Roots lose
   // trailing "/" (except "/"); they are host directories, absolute as the caller should give them.
   void Replace(const Roots& roots);
   // Maps one letter (either case) to `host_root`, keeping the others; an empty root is ignored.

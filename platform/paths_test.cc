@@ -148,6 +148,12 @@ TEST(DriveMapTest, LettersMatchWithoutCaseAndZDefaultsToRoot) {
   drives.Replace({{'z', "/srv"}});
   EXPECT_EQ(drives.Root('Z'), "/srv");
   EXPECT_EQ(drives.Root('D'), std::nullopt);
+
+  // An empty root unmaps its letter, Z included: a map can leave callers one drive only.
+  drives.Replace({{'D', "/srv/backup"}, {'z', ""}});
+  EXPECT_EQ(drives.Root('Z'), std::nullopt);
+  EXPECT_EQ(drives.Snapshot().size(), 1u);
+  EXPECT_EQ(HostToWindowsPath(drives, "/etc/shadow"), std::nullopt);
 }
 
 TEST(DriveMapTest, ReplacingWhileOthersResolve) {

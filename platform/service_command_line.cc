@@ -26,13 +26,13 @@ Switch MatchSwitch(std::string_view arg) {
 }
 
 bool TakesValue(std::string_view arg) {
-  return arg == "--home" || arg == "--port" || arg == "--unit-dir";
+  return arg == "--home" || arg == "--port" || arg == "--tls-port" || arg == "--unit-dir";
 }
 
 // The one line that a bad command line gets after its reason.
 constexpr char kUsageLine[] =
-    "usage: vantryd [INSTALL|UNINSTALL [SILENT]] [--home DIR] [--port N] [--unit-dir DIR] "
-    "[--verbose] (vantryd --help explains them)";
+    "usage: vantryd [INSTALL|UNINSTALL [SILENT]] [--home DIR] [--port N] [--tls-port N] "
+    "[--unit-dir DIR] [--verbose] (vantryd --help explains them)";
 constexpr int kUsageExitCode = 2;
 
 // The facts of vantryd(8) beyond its options.
@@ -42,11 +42,12 @@ ManualInfo ServiceManual() {
   info.section = "8";
   info.summary = "the Vantry service: database backup files for remote callers";
   info.synopsis =
-      "[INSTALL|UNINSTALL [SILENT]] [--home DIR] [--port N] [--unit-dir DIR] [--verbose]";
+      "[INSTALL|UNINSTALL [SILENT]] [--home DIR] [--port N] [--tls-port N] [--unit-dir DIR] "
+      "[--verbose]";
   info.sections = {
       {"Switches",
        "INSTALL writes the systemd unit WindowsService.service into --unit-dir (default "
-       "/etc/systemd/system) with the --home and --port given, and enables it. UNINSTALL "
+       "/etc/systemd/system) with the options given, and enables it. UNINSTALL "
        "disables and removes it. SILENT prints nothing on success. A switch may be written "
        "INSTALL, /install or -Install."},
       {"Signals",
@@ -56,11 +57,14 @@ ManualInfo ServiceManual() {
        "Vantry.ini in the home directory holds the settings (sections [Vantry], [Migration] and "
        "[Drives], which maps drive letters to host directories). AllowedSourceIPs.txt in the "
        "home directory lists the IPv4 addresses of the callers admitted, one a line; without "
-       "it, or when it lists none, every caller is served."},
+       "it, or when it lists none, every caller is served. A [TLS] section in Vantry.ini opens "
+       "a second port for callers with client certificates; the package makes its "
+       "certificates in /etc/vantry/tls at install. The package's home directory is "
+       "/etc/vantry."},
       {"Exit status",
        "0 after an orderly stop; 1 when the service failed (the reason goes to syslog and "
        "stderr); 2 for a bad command line, with one line of usage on stderr."},
-      {"See also", "vantry(1)"},
+      {"See also", "vantry(1), /usr/share/doc/vantry/README.md"},
   };
   return info;
 }
@@ -102,6 +106,10 @@ std::optional<ServiceCommandLine> ParseServiceCommandLine(int argc, const char* 
       ->type_name("DIR");
   int port = 0;
   app.add_option("--port", port, "TCP port to listen on, default 8090 (0: any free port)")
+      ->check(CLI::Range(0, 65535))
+      ->type_name("N");
+  app.add_option("--tls-port", o.tls_port,
+                 "TCP port of the TLS listener, in place of [TLS] Port (0: any free port)")
       ->check(CLI::Range(0, 65535))
       ->type_name("N");
   app.add_option("--unit-dir", o.unit_dir, "Where INSTALL and UNINSTALL put the systemd unit")

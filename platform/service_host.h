@@ -1,5 +1,6 @@
 // The service framework on a Linux host: the command line of a service program (the switches
-// "INSTALL", "UNINSTALL" and "SILENT", and the options --home, --port, --unit-dir, --verbose),
+// "INSTALL", "UNINSTALL" and "SILENT", and the options --home, --port, --tls-port, --unit-dir,
+// --verbose),
 // registration as a systemd unit, and the foreground run that systemd starts.
 //
 // A run calls the program's lifecycle handlers one at a time on one service thread: start first,
@@ -26,6 +27,13 @@ namespace vantry {
 struct ServiceRegistration {
   std::string name;          // unit "<name>.service", syslog ident, event source
   std::string display_name;  // unit Description; named in install/uninstall failure texts
+  // The unit INSTALL writes: this text with its ExecStart line replaced by the program's own;
+  // empty: a minimal unit of its own.
+  std::string unit_template = {};
+  // The unit a package of the program installs (in /lib/systemd/system or
+  // /usr/lib/systemd/system). Where it is installed, INSTALL and UNINSTALL use its name, so that
+  // one machine never carries two units for one service.
+  std::string package_unit_name = {};
 };
 
 inline constexpr char kDefaultUnitDirectory[] = "/etc/systemd/system";
@@ -34,6 +42,7 @@ inline constexpr char kDefaultUnitDirectory[] = "/etc/systemd/system";
 struct ServiceOptions {
   std::string home_dir;  // absolute host path standing for the executable's directory
   std::optional<int> port;  // --port, when given (the program has its own default)
+  std::optional<int> tls_port;  // --tls-port: the TLS listener's port (0: any free one)
   std::string unit_dir = kDefaultUnitDirectory;
   bool verbose = false;           // one diagnostic line on stderr per handled control request
   bool home_given = false;        // --home was on the command line
@@ -53,8 +62,9 @@ struct ServiceCommandLine {
 std::optional<ServiceCommandLine> ParseServiceCommandLine(int argc, const char* const* argv,
                                                           int* exit_code);
 
-// Writes "<name>.service" into options.unit_dir (ExecStart: this executable with the --home and
-// --port given), then enables it when systemd runs and the directory is systemd's own. Prints
+// Writes "<name>.service" (the package's unit name where the package is installed) into
+// options.unit_dir (ExecStart: this executable with the --home, --port and --tls-port given),
+// then enables it when systemd runs and the directory is systemd's own. Prints
 // "Service installed successfully" on stdout unless `silent`; on failure prints
 // "Service "%s" failed to install with error: "%s"" on stderr. Returns the exit code.
 int InstallService(const ServiceRegistration& registration, const ServiceCommandLine& command);
@@ -62,7 +72,8 @@ int InstallService(const ServiceRegistration& registration, const ServiceCommand
 // texts as for InstallService with "uninstall(ed)". Returns the exit code.
 int UninstallService(const ServiceRegistration& registration, const ServiceCommandLine& command);
 
-// The unit file text for `executable` (absolute host path) started with `arguments`.
+// The unit file text for `executable` (absolute host path) started with `arguments`: the
+// registration's template with its ExecStart line replaced, or a minimal unit without one.
 std::string ServiceUnitText(const ServiceRegistration& registration, const std::string& executable,
                             const std::vector<std::string>& arguments);
 

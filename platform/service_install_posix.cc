@@ -41,8 +41,18 @@ std::string UnitWord(const std::string& word) {
   return quoted + "\"";
 }
 
+std::string UnitName(const ServiceRegistration& registration) {
+  const std::string& package = registration.package_unit_name;
+  if (!package.empty()) {
+    for (const char* dir : {"/lib/systemd/system/", "/usr/lib/systemd/system/"}) {
+      if (::access((dir + package + ".service").c_str(), F_OK) == 0) return package;
+    }
+  }
+  return registration.name;
+}
+
 std::string UnitFilePath(const ServiceRegistration& registration, const std::string& unit_dir) {
-  return unit_dir + "/" + registration.name + ".service";
+  return unit_dir + "/" + UnitName(registration) + ".service";
 }
 
 void WriteWholeFile(const std::string& host_path, const std::string& text) {
@@ -113,6 +123,15 @@ std::string ServiceUnitText(const ServiceRegistration& registration, const std::
                             const std::vector<std::string>& arguments) {
   std::string exec_start = UnitWord(executable);
   for (const std::string& a : arguments) exec_start += " " + UnitWord(a);
+  if (!registration.unit_template.empty()) {
+    std::string text = registration.unit_template;
+    size_t line = text.find("\nExecStart=");
+    if (line != std::string::npos) {
+      size_t end = text.find('\n', line + 1);
+      text.replace(line + 1, end - line - 1, "ExecStart=" + exec_start);
+    }
+    return text;
+  }
   return "[Unit]\n"
          "Description=" +
          registration.display_name +
@@ -138,11 +157,14 @@ int InstallService(const ServiceRegistration& registration, const ServiceCommand
     std::vector<std::string> arguments;
     if (o.home_given) arguments.insert(arguments.end(), {"--home", o.home_dir});
     if (o.port) arguments.insert(arguments.end(), {"--port", std::to_string(*o.port)});
+    if (o.tls_port) {
+      arguments.insert(arguments.end(), {"--tls-port", std::to_string(*o.tls_port)});
+    }
     WriteWholeFile(UnitFilePath(registration, o.unit_dir),
                    ServiceUnitText(registration, executable, arguments));
     if (ManagesUnits(o.unit_dir)) {
       RunSystemctl({"daemon-reload"});
-      RunSystemctl({"enable", registration.name + ".service"});
+      RunSystemctl({"enable", UnitName(registration) + ".service"});
     }
   });
 }
@@ -153,7 +175,7 @@ int UninstallService(const ServiceRegistration& registration, const ServiceComma
     std::string path = UnitFilePath(registration, o.unit_dir);
     bool manages = ManagesUnits(o.unit_dir);
     if (::access(path.c_str(), F_OK) != 0) RaiseErrno(errno, OsOperation::kOther, path);
-    if (manages) RunSystemctl({"disable", registration.name + ".service"});
+    if (manages) RunSystemctl({"disable", UnitName(registration) + ".service"});
     if (::unlink(path.c_str()) != 0) RaiseErrno(errno, OsOperation::kOther, path);
     if (manages) RunSystemctl({"daemon-reload"});
   });

@@ -34,7 +34,11 @@ std::optional<HostAndPort> SplitHostAndPort(std::string_view text) {
   return HostAndPort{std::string(text.substr(0, colon)), port};
 }
 
-void ResolveTarget(const std::string& host, int default_port, std::string* address, int* port) {
+bool IsTlsTarget(std::string_view host) { return host.starts_with(kTlsScheme); }
+
+void ResolveTarget(const std::string& target, int default_port, std::string* address, int* port) {
+  std::string_view host = target;
+  if (IsTlsTarget(host)) host.remove_prefix(std::string_view(kTlsScheme).size());
   std::optional<HostAndPort> split = SplitHostAndPort(host);
   if (!split) throw ESocketError(kWsaHostNotFound);
   const std::string& name = split->host;
@@ -108,13 +112,22 @@ void TROTCPChannel::PrepareNextConnection() {
 }
 
 std::unique_ptr<TROTCPConnection> TROTCPChannel::Connect() {
+  const bool secure = IsTlsTarget(host_);
+  if (secure && !tls_) {
+    throw ETlsError(Format("No TLS certificate is configured for the target \"%s\"", host_));
+  }
   std::string address;
   int port = 0;
-  ResolveTarget(host_, port_, &address, &port);
+  ResolveTarget(host_, secure ? kDefaultTlsPort : port_, &address, &port);
   auto connection = TROTCPConnection::Connect(address, port);
   // A peer that dies mid-call is noticed in minutes instead of never.
   connection->SetKeepAlive();
   if (disable_nagle_) connection->SetNoDelay();
+  if (secure) {
+    std::string name = host_.substr(std::string_view(kTlsScheme).size());
+    if (size_t colon = name.rfind(':'); colon != std::string::npos) name.resize(colon);
+    connection->StartClientTls(tls_, name, port);
+  }
   return connection;
 }
 

@@ -4,7 +4,10 @@
 // and TCP keep-alive notices a peer that died mid-call.
 //
 // Host is a dotted IPv4 address, a host name (its first IPv4 address is used) or "localhost" in
-// any letter case (127.0.0.1, no lookup); "host:port" overrides Port for that host.
+// any letter case (127.0.0.1, no lookup); "host:port" overrides Port for that host. A host
+// written "tls://host[:port]" is reached over TLS (port kDefaultTlsPort unless given), with the
+// channel's TLS context: its certificate is presented, and the server's must be signed by the
+// context's CA and name the host as written.
 //
 // With ConnectAhead (and without KeepAlive) the connection for the next call is opened while the
 // current call waits for its response, so that a caller making calls back to back does not wait
@@ -40,6 +43,13 @@ class IROTransportChannel : public IROTransport {
   virtual void CheckProperties() const = 0;
 };
 
+inline constexpr char kTlsScheme[] = "tls://";
+// The port of a TLS target written without one.
+inline constexpr int kDefaultTlsPort = 8091;
+
+// Whether `host` is written "tls://...".
+bool IsTlsTarget(std::string_view host);
+
 class TROTCPChannel : public IROTransportChannel {
  public:
 
@@ -74,6 +84,9 @@ class TROTCPChannel : public IROTransportChannel {
   void SetThreadSafe(bool on) { thread_safe_ = on; }
   bool ConnectAhead() const { return connect_ahead_; }
   void SetConnectAhead(bool on) { connect_ahead_ = on; }
+  // The client context for "tls://" hosts (shared; sessions resume across calls). Without one a
+  // call to such a host fails with ETlsError.
+  void SetTlsContext(std::shared_ptr<const TlsContext> context) { tls_ = std::move(context); }
 
  private:
   // DispatchStreams for a request made of `parts`, one after the other.
@@ -90,6 +103,7 @@ class TROTCPChannel : public IROTransportChannel {
   bool disable_nagle_ = false;
   bool thread_safe_ = false;
   bool connect_ahead_ = false;
+  std::shared_ptr<const TlsContext> tls_;
   std::atomic<bool> busy_{false};
   std::unique_ptr<TROTCPConnection> connection_;
   std::unique_ptr<TROTCPConnection> next_connection_;  // opened ahead, unused yet
@@ -104,7 +118,8 @@ struct HostAndPort {
 // 65535.
 std::optional<HostAndPort> SplitHostAndPort(std::string_view text);
 
-// Splits "host:port" (port 1 to 65535) or takes `host` with `default_port`, and resolves the
+// Splits "host:port" (port 1 to 65535) or takes `host` with `default_port` (a "tls://" prefix is
+// ignored here), and resolves the
 // host: "localhost" in any letter case to 127.0.0.1, a dotted address as is, else the first IPv4
 // address of a name lookup. Throws ESocketError 11001 "Host not found." when the host cannot be
 // resolved or the port is not a number from 1 to 65535.

@@ -1,6 +1,7 @@
 #include "remoting/tcp_connection.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <stdexcept>
 
@@ -47,7 +48,55 @@ bool TROTCPConnection::Connected() const {
 
 bool TROTCPConnection::Quiet() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return socket_.IsOpen() && !socket_.WaitReadable(0);
+  if (!socket_.IsOpen()) return false;
+  // A TLS server sends its session tickets after the handshake; they are not the peer talking.
+  return tls_ ? tls_->Quiet() : !socket_.WaitReadable(0);
+}
+
+void TROTCPConnection::StartServerTls(std::shared_ptr<const TlsContext> context, int timeout_ms) {
+  try {
+    tls_ = TlsStream::Accept(std::move(context), socket_, timeout_ms);
+  } catch (const ETlsError&) {
+    DrainBeforeClose();
+    Close();
+    throw;
+  }
+  stream_ = tls_.get();
+}
+
+void TROTCPConnection::StartClientTls(std::shared_ptr<const TlsContext> context,
+                                      const std::string& host, int port, int timeout_ms) {
+  try {
+    tls_ = TlsStream::Connect(std::move(context), socket_, host, port, timeout_ms);
+  } catch (...) {
+    Close();
+    throw;
+  }
+  stream_ = tls_.get();
+}
+
+std::string TROTCPConnection::PeerCertificateName() const {
+  return tls_ ? tls_->PeerName() : "";
+}
+
+void TROTCPConnection::DrainBeforeClose() {
+  constexpr auto kDrainTime = std::chrono::seconds(1);
+  constexpr size_t kDrainBytes = 64 * 1024;
+  try {
+    socket_.ShutdownSend();
+    auto deadline = std::chrono::steady_clock::now() + kDrainTime;
+    char sink[4096];
+    for (size_t total = 0; total < kDrainBytes;) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || !socket_.WaitReadable(static_cast<int>(left.count()))) return;
+      size_t n = socket_.Receive(sink, sizeof(sink));
+      if (n == 0) return;
+      total += n;
+    }
+  } catch (const ENetError&) {
+    // The peer is gone already: nothing left to wait for.
+  }
 }
 
 void TROTCPConnection::SetNoDelay() { socket_.SetNoDelay(true); }
@@ -56,6 +105,7 @@ void TROTCPConnection::SetKeepAlive() { socket_.SetKeepAlive(true); }
 
 void TROTCPConnection::Close() {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (tls_ && socket_.IsOpen()) tls_->Close();
   socket_.ShutdownSend();
   socket_.Close();
 }
@@ -67,7 +117,7 @@ void TROTCPConnection::Abort() {
 
 void TROTCPConnection::Fill() {
   if (!input_) input_ = std::make_unique_for_overwrite<char[]>(kFramePieceSize);
-  size_t n = socket_.Receive(input_.get(), kFramePieceSize);
+  size_t n = stream_->Receive(input_.get(), kFramePieceSize);
   if (n == 0) throw EConnClosedGracefully(kConnClosedGracefully);
   input_begin_ = 0;
   input_end_ = n;
@@ -110,7 +160,7 @@ void TROTCPConnection::ReceivePayload(TROBinaryMemoryStream& dest, size_t start,
     // As much as the reservation holds, in one read: a megabyte chunk costs one wake-up.
     size_t piece = std::min(total - have, reserved - start - have);
     dest.SetSize(start + have + piece);
-    size_t n = socket_.ReceiveAll(dest.Data() + start + have, piece);
+    size_t n = stream_->ReceiveAll(dest.Data() + start + have, piece);
     have += n;
     dest.SetSize(start + have);
     if (n < piece) throw EConnClosedGracefully(kConnClosedGracefully);
@@ -145,7 +195,7 @@ void TROTCPConnection::SendAll(std::span<std::string_view> parts) {
     while (!parts.empty()) {
       size_t n;
       try {
-        n = socket_.Send(parts);
+        n = stream_->Send(parts);
       } catch (const ESocketError& error) {
         bool no_space = error.Code() == kWsaNoBufferSpace;
         if (!no_space || !socket_.WaitWritable(kFrameSendRetryMs)) throw;

@@ -1,6 +1,8 @@
 // TROTCPConnection: one TCP connection of the runtime with its input buffer, and the reading and
 // writing of frames (remoting/frame_format.h). The server transport gives one to every accepted
-// connection (and to its OnConnect hook); the client channel opens one per call.
+// connection (and to its OnConnect hook); the client channel opens one per call. A connection
+// may be made a TLS one after it is established (StartServerTls, StartClientTls): the same
+// frames then travel inside TLS, read and written by the same code.
 //
 // Thread safety: one owner thread reads, writes and closes. Abort() may be called from any other
 // thread, to wake an owner blocked in ReadFrame(); Close() may race with Abort() safely.
@@ -13,7 +15,9 @@
 #include <string>
 #include <string_view>
 
+#include "platform/byte_stream.h"
 #include "platform/socket.h"
+#include "platform/tls.h"
 #include "remoting/binary_stream.h"
 
 namespace vantry {
@@ -59,6 +63,21 @@ class TROTCPConnection {
   void SetNoDelay();
   void SetKeepAlive();
 
+  // Makes this a TLS connection as its server: the caller's handshake, within `timeout_ms`. On
+  // failure the connection is closed, after a short wait that lets the caller read TLS's alert,
+  // and ETlsError is raised with the reason.
+  void StartServerTls(std::shared_ptr<const TlsContext> context,
+                      int timeout_ms = kTlsHandshakeTimeoutMs);
+  // Makes this a TLS connection as the client of `host` (as the caller named it; the server's
+  // certificate must name it) at `port`. On failure closes and raises ETlsError.
+  void StartClientTls(std::shared_ptr<const TlsContext> context, const std::string& host,
+                      int port, int timeout_ms = kTlsHandshakeTimeoutMs);
+  bool Secure() const { return tls_ != nullptr; }
+  // The subject CN of a TLS peer's certificate; "" on a plain connection.
+  std::string PeerCertificateName() const;
+  // Whether the TLS handshake resumed an earlier session; false on a plain connection.
+  bool TlsSessionResumed() const { return tls_ && tls_->Resumed(); }
+
   // Orderly close: shutdown of the sending direction, then close of the socket. Idempotent.
   void Close();
   // Shuts the socket down in both directions so that the owner's read ends; the owner closes.
@@ -71,9 +90,29 @@ class TROTCPConnection {
   void ReceivePayload(TROBinaryMemoryStream& dest, size_t start, size_t have, size_t total);
   // Sends all of `parts` (emptied on the way), waiting out a lack of buffer space.
   void SendAll(std::span<std::string_view> parts);
+  // After a refused handshake: stops sending and reads what the peer still sends, for at most a
+  // moment, so that closing does not reset the connection before the peer has read the alert.
+  void DrainBeforeClose();
+
+  // The plain socket as the connection's byte stream.
+  class SocketStream : public ByteStream {
+   public:
+    explicit SocketStream(Socket& socket) : socket_(socket) {}
+    size_t Receive(void* dest, size_t count) override { return socket_.Receive(dest, count); }
+    size_t ReceiveAll(void* dest, size_t count) override {
+      return socket_.ReceiveAll(dest, count);
+    }
+    size_t Send(std::span<const std::string_view> parts) override { return socket_.Send(parts); }
+
+   private:
+    Socket& socket_;
+  };
 
   mutable std::mutex mutex_;  // guards the open/closed state of socket_ against Abort()
   Socket socket_;
+  SocketStream plain_{socket_};
+  std::unique_ptr<TlsStream> tls_;  // set once the connection is a TLS one
+  ByteStream* stream_ = &plain_;    // what frames are read from and written to
   std::string peer_address_;
   std::unique_ptr<char[]> input_;  // kFramePieceSize bytes once used
   size_t input_begin_ = 0;

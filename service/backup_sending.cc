@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "contract/backup_chunk_sender.h"
+#include "platform/codepage.h"
 #include "platform/exception.h"
 #include "platform/os_error.h"
 #include "remoting/message.h"
@@ -21,11 +22,28 @@ std::unique_ptr<File> OpenSource(FileSystem& file_system, const std::string& pat
                                     FileDisposition::kOpenExisting);
 }
 
+// With RestrictTargets on, a caller cannot have the service send a file to a machine of its
+// choosing: the target must be one of the configured OtherTargetServers, spelt as there (letter
+// case aside). Tested before the source, so a refused call learns nothing of local files.
+void CheckTargetAllowed(IVantryHost& host, const std::string& target_server) {
+  if (!host.GetSettings().RestrictTargets) return;
+  std::vector<std::string> servers;
+  host.GetOtherTargetServers(servers);
+  for (const std::string& server : servers) {
+    if (AnsiSameText(server, target_server)) return;
+  }
+  throw EVantryException(
+      Format("SendBackup to \"%s\" refused: RestrictTargets allows only the servers in "
+             "OtherTargetServers",
+             target_server));
+}
+
 }  // namespace
 
 void TVantryService::SendBackup(const std::string& source_file_name,
                                 const std::string& target_server,
                                 const std::string& target_file_name) {
+  CheckTargetAllowed(host_, target_server);
   if (!file_system_.FileExists(source_file_name)) return;
   // Declared in this order so that the proxy, which refers to message and channel, goes first.
   TRORemoteService holder;
@@ -35,6 +53,9 @@ void TVantryService::SendBackup(const std::string& source_file_name,
   TROTCPChannel channel;
   channel.SetHost(target_server);
   channel.SetConnectAhead(true);  // a connection per chunk, each opened during the call before
+  // A "tls://" target is reached with the service's own certificate; sessions resume across
+  // the chunks' connections.
+  channel.SetTlsContext(host_.GetTlsClientContext());
   holder.SetChannel(&channel);
   std::shared_ptr<IVantryService> target = holder.GetService<IVantryService>(kIVantryServiceGuid);
   if (target == nullptr) throw EIntfCastError("Interface not supported");

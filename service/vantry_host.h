@@ -8,8 +8,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "platform/tls.h"
 
 namespace vantry {
 
@@ -30,6 +33,8 @@ struct THostSettings {
   bool MigrateAllDatabases = false;
   bool MigrateUsingClone = false;
   std::string DefaultDeleteStrategy = "CAREFUL";  // stored in upper case
+  // SendBackup sends only to the servers in OtherTargetServers ([Vantry] RestrictTargets).
+  bool RestrictTargets = false;
 
   friend bool operator==(const THostSettings&, const THostSettings&) = default;
 };
@@ -43,6 +48,9 @@ class IVantryHost {
   // Replaces the content of `servers` with a copy of the other target servers, in the order of
   // the configuration.
   virtual void GetOtherTargetServers(std::vector<std::string>& servers) const = 0;
+  // The TLS client context for "tls://" targets of SendBackup: the service's own certificate
+  // and the CA a target's must chain to. nullptr while no TLS certificate is configured.
+  virtual std::shared_ptr<const TlsContext> GetTlsClientContext() const { return nullptr; }
   // The local computer name (empty when it cannot be read) and the GUID made at the last start,
   // taken together so that they always belong to one start.
   virtual void GetInstanceIdentifier(std::string& computer_name, std::string& guid) const = 0;

@@ -27,15 +27,18 @@ namespace vantry::e2e {
 
 inline constexpr int kLineTimeoutMs = 10000;  // only bounds a hang; never reached when all is well
 
-// vantryd --home `home` --port 0 --verbose, running until Stop() or destruction.
+// vantryd --home `home` --port 0 --verbose `extra`..., running until Stop() or destruction.
 class RunningService {
  public:
-  explicit RunningService(const std::string& home)
-      : process_(VANTRYD_PATH, {"--home", home, "--port", "0", "--verbose"}) {
+  explicit RunningService(const std::string& home, const std::vector<std::string>& extra = {})
+      : process_(VANTRYD_PATH, Arguments(home, extra)) {
     std::string line = NextLine();
     std::smatch match;
     if (std::regex_search(line, match, std::regex("^vantryd: running; .*; port ([0-9]+);"))) {
       port_ = std::stoi(match[1].str());
+    }
+    if (std::regex_search(line, match, std::regex("; TLS port ([0-9]+);"))) {
+      tls_port_ = std::stoi(match[1].str());
     }
     EXPECT_GT(port_, 0) << "no running line with a port: " << line;
   }
@@ -44,6 +47,8 @@ class RunningService {
   }
 
   int port() const { return port_; }
+  // The TLS listener's port; 0 when it has none.
+  int tls_port() const { return tls_port_; }
   ServiceProcess& process() { return process_; }
 
   // The next line on stderr; fails the test when none arrives.
@@ -72,8 +77,16 @@ class RunningService {
   }
 
  private:
+  static std::vector<std::string> Arguments(const std::string& home,
+                                            const std::vector<std::string>& extra) {
+    std::vector<std::string> arguments = {"--home", home, "--port", "0", "--verbose"};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    return arguments;
+  }
+
   ServiceProcess process_;
   int port_ = 0;
+  int tls_port_ = 0;
   bool stopped_ = false;
 };
 
@@ -81,8 +94,12 @@ class RunningService {
 // (VantryLibraryRegistration) for the proxy class and the array types.
 class Caller {
  public:
-  explicit Caller(int port) {
+  explicit Caller(int port) : Caller("127.0.0.1", port, nullptr) {}
+  // A caller of `host` (a "tls://" one with the client context `tls`) at `port`.
+  Caller(const std::string& host, int port, std::shared_ptr<const TlsContext> tls) {
+    channel_.SetHost(host);
     channel_.SetPort(port);
+    channel_.SetTlsContext(std::move(tls));
     holder_.SetMessage(&message_);
     holder_.SetChannel(&channel_);
     service_ = holder_.GetService<IVantryService>(kIVantryServiceGuid);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <regex>
@@ -146,7 +147,12 @@ class ServiceInstallTest : public ::testing::Test {
     int exit_code = process.Wait();
     return {exit_code, process.ReadRestOfOutput(), process.ReadRestOfErrors()};
   }
-  std::string UnitPath() const { return units_.path() + "/WindowsService.service"; }
+  // The service's own unit name, or the package's where the package is installed.
+  std::string UnitPath() const {
+    bool packaged = std::filesystem::exists("/lib/systemd/system/vantry.service") ||
+                    std::filesystem::exists("/usr/lib/systemd/system/vantry.service");
+    return units_.path() + (packaged ? "/vantry.service" : "/WindowsService.service");
+  }
   std::string ReadUnit() const {
     std::ifstream in(UnitPath(), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
@@ -161,12 +167,16 @@ TEST_F(ServiceInstallTest, InstallWritesTheUnitAndUninstallRemovesIt) {
   EXPECT_EQ(installed.exit_code, 0);
   EXPECT_EQ(installed.out, "Service installed successfully\n");
   EXPECT_EQ(installed.err, "");
-  EXPECT_EQ(ReadUnit(),
-            "[Unit]\nDescription=Vantry Service\n\n[Service]\nType=notify\n"
-            "ExecStart=" VANTRYD_PATH
-            " --home /srv/vantry --port 8091\n"
-            "ExecReload=/bin/kill -HUP $MAINPID\nRestart=on-failure\n\n"
-            "[Install]\nWantedBy=multi-user.target\n");
+  // The package's hardened unit, started as this program with the options given.
+  std::ifstream package(VANTRY_UNIT_TEMPLATE, std::ios::binary);
+  std::string unit(std::istreambuf_iterator<char>(package), {});
+  const std::string packaged_start = "ExecStart=/usr/sbin/vantryd --home /etc/vantry\n";
+  ASSERT_NE(unit.find(packaged_start), std::string::npos);
+  unit.replace(unit.find(packaged_start), packaged_start.size(),
+               "ExecStart=" VANTRYD_PATH " --home /srv/vantry --port 8091\n");
+  EXPECT_EQ(ReadUnit(), unit);
+  EXPECT_THAT(unit, ::testing::HasSubstr("\nUser=vantry\n"));
+  EXPECT_THAT(unit, ::testing::HasSubstr("\nCapabilityBoundingSet=\n"));
 
   Outcome removed = Run({"-uninstall", "silent", "--unit-dir", units_.path()});
   EXPECT_EQ(removed.exit_code, 0);

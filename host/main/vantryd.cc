@@ -3,6 +3,7 @@
 // and "UNINSTALL" register and remove the systemd unit.
 #include <memory>
 
+#include "host/package_unit.h"
 #include "host/windows_service.h"
 #include "platform/event_log.h"
 #include "platform/exception.h"
@@ -40,8 +41,9 @@ int RunHost(const ServiceRegistration& registration, const ServiceOptions& optio
   SystemClock clock;
   // The host's server stays off until ServiceStart, so dispatch cannot reach the registries
   // before they are filled below.
-  auto host = std::make_unique<TWindowsService>(THostOptions{options.home_dir, options.port.value_or(kDefaultPort)},
-                                                drives, file_system, clock);
+  THostOptions host_options{options.home_dir, options.port.value_or(kDefaultPort)};
+  host_options.tls_port = options.tls_port;
+  auto host = std::make_unique<TWindowsService>(host_options, drives, file_system, clock);
   // Dispatch finds VantryService and callers' types in the start-up registries; they are
   // emptied only once the server is off again.
   auto contract_registrations =
@@ -58,7 +60,11 @@ int RunHost(const ServiceRegistration& registration, const ServiceOptions& optio
 
 int main(int argc, char** argv) {
   using vantry::ServiceCommandLine;
-  const vantry::ServiceRegistration registration{vantry::kServiceName, vantry::kServiceDisplayName};
+  vantry::ServiceRegistration registration;
+  registration.name = vantry::kServiceName;
+  registration.display_name = vantry::kServiceDisplayName;
+  registration.unit_template = vantry::PackageUnitText();
+  registration.package_unit_name = vantry::kPackageUnitName;
   int exit_code = 0;
   std::optional<ServiceCommandLine> command =
       vantry::ParseServiceCommandLine(argc, argv, &exit_code);

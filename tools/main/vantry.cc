@@ -4,8 +4,10 @@
 //
 // Exit codes (tools/error_report.h): 0 success, 1 the service answered with an error or the
 // client's check found that the command would do nothing, 2 usage, 3 the service could not be
-// reached. A failure is one line "vantry: COMMAND: what failed: why" on stderr, or one JSON
-// document {"error": ...} on stdout under --json. The global options go anywhere on the line.
+// reached (a refused TLS handshake included). A failure is one line "vantry: COMMAND: what
+// failed: why" on stderr, or one JSON document {"error": ...} on stdout under --json. The global
+// options go anywhere on the line. --server tls://HOST[:PORT] connects over TLS with --cert,
+// --key and --ca; those and the server may come from ~/.config/vantry/client.ini.
 #include <fmt/format.h>
 
 #include <CLI/CLI.hpp>
@@ -35,12 +37,14 @@
 #include "tools/plan.h"
 #include "tools/progress_bar.h"
 #include "tools/push.h"
+#include "tools/tls_setup.h"
 
 namespace vantry::client {
 namespace {
 
 struct Globals {
   std::string server = kDefaultServer;
+  ClientTlsFiles tls;
   bool json = false;
   bool verbose = false;
 };
@@ -324,6 +328,45 @@ bool TakesValue(const CLI::App& app, const std::string& arg) {
          option->get_items_expected_min() > 0;
 }
 
+struct TlsArgs {
+  std::string dir;
+  std::string name;
+};
+
+// `tls init` and `tls issue` make certificates on this machine and reach no service.
+void AddTlsCommands(CLI::App& app, TlsArgs& tls, LocalAction& local, Invocation& invocation) {
+  CLI::App* group = app.add_subcommand(
+      "tls", "makes the certificates of TLS connections on this machine (init, issue)");
+  group->require_subcommand(1);
+  CLI::App* init = group->add_subcommand(
+      "init",
+      "makes a CA, a server certificate and an operator certificate in DIR and prints "
+      "the lines for Vantry.ini");
+  init->add_option("DIR", tls.dir, "directory for the files, made if missing: ./vantry-tls")
+      ->required()
+      ->type_name("DIR");
+  init->add_option("--name", tls.name, "the server's name (default: this host's name)")
+      ->type_name("NAME");
+  init->footer("Example: vantry tls init ./vantry-tls --name db1.example.org");
+  init->callback([&tls, &local, &invocation] {
+    invocation = {"tls init", "make the certificates in " + tls.dir};
+    local = [&tls] { std::fputs(InitCertificates(tls.dir, tls.name).c_str(), stdout); };
+  });
+  CLI::App* issue = group->add_subcommand(
+      "issue", "signs a certificate for NAME with the CA in DIR (another server or operator)");
+  issue->add_option("DIR", tls.dir, "directory of the CA that tls init made: ./vantry-tls")
+      ->required()
+      ->type_name("DIR");
+  issue->add_option("NAME", tls.name, "the server's or operator's name: db2.example.org")
+      ->required()
+      ->type_name("NAME");
+  issue->footer("Example: vantry tls issue ./vantry-tls db2.example.org");
+  issue->callback([&tls, &local, &invocation] {
+    invocation = {"tls issue", "issue a certificate for " + tls.name};
+    local = [&tls] { std::fputs(IssueNamedCertificate(tls.dir, tls.name).c_str(), stdout); };
+  });
+}
+
 int Main(int argc, char** argv) {
   CLI::App app{
       "vantry: the operator's command-line client of vantryd, the Vantry service. "
@@ -336,10 +379,23 @@ int Main(int argc, char** argv) {
   // The global options are taken after the command and its arguments too.
   app.fallthrough();
   Globals globals;
-  app.add_option("--server", globals.server, "HOST[:PORT] of the instance (IPv4 or a name)")
+  ClientDefaults defaults = ReadClientDefaults();
+  globals.server = defaults.server.value_or(kDefaultServer);
+  globals.tls = defaults.tls;
+  app.add_option("--server", globals.server,
+                 "HOST[:PORT] or tls://HOST[:PORT] of the instance (IPv4 or a name)")
       ->capture_default_str()
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
       ->type_name("HOST[:PORT]");
+  app.add_option("--cert", globals.tls.cert, "this client's certificate (PEM) for tls://")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+      ->type_name("FILE");
+  app.add_option("--key", globals.tls.key, "its private key (PEM)")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+      ->type_name("FILE");
+  app.add_option("--ca", globals.tls.ca, "the CA the server's certificate is signed by (PEM)")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+      ->type_name("FILE");
   app.add_flag("--json", globals.json, "print one JSON document; errors as {\"error\": ...}");
   app.add_flag("--verbose", globals.verbose, "errors also name the exception class and code");
 
@@ -356,6 +412,8 @@ int Main(int argc, char** argv) {
   PlanArgs plan;
   LocalAction local;
   AddPlanCommand(app, globals, plan, local, invocation);
+  TlsArgs tls;
+  AddTlsCommands(app, tls, local, invocation);
 
   // The build writes the manual page and the bash completion from the same tables as --help.
   if (argc == 2 && std::string_view(argv[1]) == "--manual-page") {
@@ -409,7 +467,7 @@ int Main(int argc, char** argv) {
       local();
       return kOk;
     }
-    Session session(globals.server);
+    Session session(globals.server, globals.tls);
     Print(globals, action(session));
     return kOk;
   } catch (...) {
