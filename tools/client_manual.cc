@@ -41,7 +41,9 @@ ManualInfo ClientManual() {
   info.name = "vantry";
   info.section = "1";
   info.summary = "the operator's command-line client of the Vantry service";
-  info.synopsis = "[--server HOST[:PORT]] [--json] [--verbose] COMMAND [ARGUMENTS...]";
+  info.synopsis =
+      "[--server HOST[:PORT] | tls://HOST[:PORT]] [--cert FILE] [--key FILE] [--ca FILE] "
+      "[--json] [--verbose] COMMAND [ARGUMENTS...]";
   info.sections = {
       {"Exit status",
        "0: done.\n\n"
@@ -50,7 +52,8 @@ ManualInfo ClientManual() {
        "existing target without --force, an empty file to push or send, a refused "
        "permission).\n\n"
        "2: bad usage: an unknown command, a missing or malformed argument, an IPv6 address.\n\n"
-       "3: the service could not be reached, or closed the connection before answering."},
+       "3: the service could not be reached, closed the connection before answering, or "
+       "refused the TLS handshake."},
       {"Errors",
        "A failure is one line on standard error: vantry: COMMAND: what failed: why, naming the "
        "path or HOST:PORT it concerns. With --verbose the line also names the exception class "
@@ -63,7 +66,11 @@ ManualInfo ClientManual() {
        "directory whose name begins with the database's file name (without its directory), "
        "such as db.fdb.2026-12-10.fbk for the database D:\\data\\db.fdb. Backups named "
        "otherwise (db_1.fbk) are neither kept nor deleted; they are not seen at all."},
-      {"See also", "vantryd(8)"},
+      {"Files",
+       "~/.config/vantry/client.ini holds defaults for the global options, one a line: "
+       "server=tls://db1:8091, cert=, key= and ca= (the certificate, its key and the CA, PEM "
+       "files). A server written tls://HOST[:PORT] (default port 8091) is reached over TLS."},
+      {"See also", "vantryd(8), /usr/share/doc/vantry/README.md"},
   };
   return info;
 }
