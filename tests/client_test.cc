@@ -289,6 +289,12 @@ TEST_F(ClientTest, ReclaimListsWhatItDeleted) {
     EXPECT_EQ(listed, !std::filesystem::exists(data_.path() + "/bak/" + name)) << name;
   }
   EXPECT_TRUE(std::filesystem::exists(data_.path() + "/bak/db_1.fbk"));
+
+  // plan in a directory of only db_1.fbk finds no backup and says by which rule.
+  WriteHostFile("other/db_1.fbk", "");
+  EXPECT_EQ(RunClient({"plan", data_.path() + "/other", "T:\\data\\db.fdb"}).out,
+            "0 backups, 0 to delete, 0 to keep (careful strategy)\n"
+            "(backups of db.fdb are the files whose names begin with \"db.fdb\")\n");
 }
 
 TEST_F(ClientTest, BadInputIsAUsageErrorWithAClearMessage) {

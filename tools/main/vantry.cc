@@ -24,7 +24,9 @@
 
 #include "platform/cli_manual.h"
 #include "platform/clock.h"
+#include "platform/codepage.h"
 #include "platform/exception.h"
+#include "platform/path_helpers.h"
 #include "platform/socket.h"
 #include "platform/terminal.h"
 #include "tools/checked_commands.h"
@@ -300,6 +302,11 @@ void AddPlanCommand(CLI::App& app, const Globals& globals, PlanArgs& plan, Local
         }
         out += fmt::format("{} backups, {} to delete, {} to keep ({} strategy)\n", backups.size(),
                            deleted, backups.size() - deleted, plan.strategy);
+        // The rule is by name alone; a backup named otherwise is not one of this database's.
+        if (backups.empty()) {
+          out += fmt::format("(backups of {0} are the files whose names begin with \"{0}\")\n",
+                             AnsiToUtf8(ExtractFileName(Utf8ToAnsi(plan.database_file))));
+        }
       }
       std::fwrite(out.data(), 1, out.size(), stdout);
     };
