@@ -1,6 +1,6 @@
 // The client's push against the real vantryd: a file of several chunks arrives whole, a push
 // interrupted after its first chunk continues with --resume from where the receiver stands, and
-// --resume onto a complete part finishes it.
+// --resume onto a complete part finishes it. Errors arrive as --json documents on stdout.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -108,7 +108,7 @@ TEST_F(ClientPushTest, ResumeOntoACompletePartCompletesTheFileOrFailsClearly) {
 
   Run taken = Client({"push", "--resume", local, "T:\\db.fbk"});
   EXPECT_EQ(taken.exit_code, 1);
-  EXPECT_THAT(taken.err,
+  EXPECT_THAT(taken.json["error"]["message"].get<std::string>(),
               testing::HasSubstr("Backup File 'T:\\db.fbk' already exists, cannot replace!"));
   EXPECT_EQ(ReadData("db.fbk"), "old");
   EXPECT_EQ(ReadData(part), content);
@@ -127,7 +127,8 @@ TEST_F(ClientPushTest, ExistingTargetFailsWithTheReceiversAssertion) {
   std::ofstream(data_.path() + "/db.fbk") << "old";
   Run run = Client({"push", local, "T:\\db.fbk"});
   EXPECT_EQ(run.exit_code, 1);
-  EXPECT_THAT(run.err,
+  EXPECT_EQ(run.json["error"]["class"], "EAssertionFailed");
+  EXPECT_THAT(run.json["error"]["message"].get<std::string>(),
               testing::HasSubstr("Backup File 'T:\\db.fbk' already exists, cannot replace!"));
   EXPECT_EQ(ReadData("db.fbk"), "old");
 }

@@ -5,6 +5,7 @@
 #include "contract/backup_chunk_sender.h"
 #include "platform/exception.h"
 #include "platform/file_system.h"
+#include "tools/error_report.h"
 #include "tools/usage_error.h"
 
 namespace vantry::client {
@@ -24,6 +25,9 @@ PushResult PushFile(IVantryService& service, const std::string& local_path,
   }
   PushResult result;
   result.total = file->Size();
+  // The receiver takes no chunk of an empty file, so nothing would arrive.
+  if (result.total == 0)
+    throw CommandRefused(local_path + " is empty, and an empty file never arrives");
   if (resume && result.total > 0) {
     int64_t done = service.GetFileSize(FirstPartName(remote_path, result.total));
     // A part as long as the file got all its chunks but did not take the final name (the name
@@ -34,8 +38,8 @@ PushResult PushFile(IVantryService& service, const std::string& local_path,
   file->Seek(result.resumed_at, SeekOrigin::kBegin);
   if (progress) progress(result.resumed_at, result.total);
   try {
-    result.chunks = SendBackupChunks(service, *file, remote_path, result.resumed_at, result.total,
-                                     progress);
+    result.chunks =
+        SendBackupChunks(service, *file, remote_path, result.resumed_at, result.total, progress);
   } catch (const EReadError&) {
     throw UsageError("reading the local file \"" + local_path + "\" failed");
   }

@@ -30,7 +30,8 @@ std::string FirstPartName(const std::string& remote_path, int64_t total_size);
 // the receiver completes the file or fails. Otherwise, and without `resume`, starts at 0, which
 // resets the part.
 // `progress`(bytes done, total) is called before the first chunk and after each one. Throws
-// UsageError when the local file cannot be read, and what the service or channel raises.
+// UsageError when the local file cannot be read, CommandRefused when it is empty, and what the
+// service or channel raises.
 PushResult PushFile(IVantryService& service, const std::string& local_path,
                     const std::string& remote_path, bool resume,
                     const std::function<void(int64_t, int64_t)>& progress);
