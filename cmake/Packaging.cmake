@@ -2,7 +2,10 @@
 # home directory /etc/vantry with its configuration (closed by default: TLS for remote callers,
 # the plaintext port on 127.0.0.1, drive D only), the systemd unit, which the maintainer scripts
 # enable on install (with deb-systemd-helper, also without a running systemd), and the
-# documentation Debian expects (copyright, changelog.Debian.gz, manual pages).
+# documentation Debian expects (copyright, changelog.Debian.gz, the manual pages vantry(1) and
+# vantryd(8)), and the bash completion of vantry. The programs write their manual pages and the
+# completion from their own option tables at build time (tools/CMakeLists.txt,
+# host/CMakeLists.txt), compressed there.
 install(TARGETS vantryd RUNTIME DESTINATION sbin)
 install(TARGETS vantry RUNTIME DESTINATION bin)
 install(FILES packaging/Vantry.ini packaging/AllowedSourceIPs.txt DESTINATION /etc/vantry
@@ -14,7 +17,7 @@ install(FILES README.md packaging/backup-directories.conf packaging/copyright
 # Compressed without names or times (gzip -n), so the package is the same from build to build.
 set(VANTRY_PACKAGE_GZ ${PROJECT_BINARY_DIR}/packaging)
 file(MAKE_DIRECTORY ${VANTRY_PACKAGE_GZ})
-foreach(doc changelog.Debian vantry.1 vantryd.8)
+foreach(doc changelog.Debian)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
                ${PROJECT_SOURCE_DIR}/packaging/${doc})
   execute_process(COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/packaging/${doc}
@@ -24,6 +27,8 @@ install(FILES ${VANTRY_PACKAGE_GZ}/changelog.Debian.gz DESTINATION share/doc/van
 install(FILES packaging/lintian-overrides DESTINATION share/lintian/overrides RENAME vantry)
 install(FILES ${VANTRY_PACKAGE_GZ}/vantry.1.gz DESTINATION share/man/man1)
 install(FILES ${VANTRY_PACKAGE_GZ}/vantryd.8.gz DESTINATION share/man/man8)
+install(FILES ${PROJECT_BINARY_DIR}/vantry.bash-completion
+        DESTINATION share/bash-completion/completions RENAME vantry)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vantry)

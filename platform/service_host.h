@@ -57,8 +57,8 @@ struct ServiceCommandLine {
 
 // Parses the command line. Switches are matched first, each written with a leading "/" or "-"
 // or without one, in any case; the rest goes to the option parser. Returns nullopt when the
-// program should end at once (help shown, or a usage error reported on stderr) with
-// *exit_code set.
+// program should end at once with *exit_code set: help or the manual page (--manual-page, for
+// the build) shown, 0; a bad command line reported in one line on stderr, 2.
 std::optional<ServiceCommandLine> ParseServiceCommandLine(int argc, const char* const* argv,
                                                           int* exit_code);
 

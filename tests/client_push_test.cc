@@ -1,5 +1,6 @@
 // The client's push against the real vantryd: a file of several chunks arrives whole, --resume
-// (which ReceiveBackup cannot verify) starts again at offset 0, and a taken name fails clearly.
+// (which ReceiveBackup cannot verify) starts again at offset 0, the fast transfer is used where
+// offered, and a taken name fails clearly. Errors arrive as --json documents on stdout.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -123,7 +124,8 @@ TEST_F(ClientPushTest, ExistingTargetFailsWithTheReceiversAssertion) {
   std::ofstream(data_.path() + "/db.fbk") << "old";
   Run run = Client({"push", local, "T:\\db.fbk"});
   EXPECT_EQ(run.exit_code, 1);
-  EXPECT_THAT(run.err,
+  EXPECT_EQ(run.json["error"]["class"], "EAssertionFailed");
+  EXPECT_THAT(run.json["error"]["message"].get<std::string>(),
               testing::HasSubstr("Backup File 'T:\\db.fbk' already exists, cannot replace!"));
   EXPECT_EQ(ReadData("db.fbk"), "old");
 }

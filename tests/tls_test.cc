@@ -151,7 +151,7 @@ TEST_F(TlsServiceTest, AGoodCertificateIsServedBesideThePlaintextListener) {
   EXPECT_EQ(ProbeFrom("127.0.0.1", service.port()), "PROBEDOK");
 
   VantryRun ping = VantryPing(service.tls_port(), {"--cert", Cert("operator.crt"), "--key",
-                                             Cert("operator.key"), "--ca", Cert("ca.crt")});
+                                                   Cert("operator.key"), "--ca", Cert("ca.crt")});
   EXPECT_EQ(ping.exit_code, 0) << ping.err;
   EXPECT_THAT(ping.out, HasSubstr("PROBEDOK"));
 
@@ -196,9 +196,10 @@ TEST_F(TlsServiceTest, RefusedCertificatesGetOneLineAndExitCode3) {
     SCOPED_TRACE(c.what);
     VantryRun ping = VantryPing(service.tls_port(), c.arguments);
     EXPECT_EQ(ping.exit_code, 3);
-    EXPECT_EQ(ping.err, Format("ETlsError: TLS handshake with localhost:%d failed: the server "
-                               "refused this client's certificate: %s\n",
-                               service.tls_port(), c.reason));
+    EXPECT_EQ(ping.err, Format("vantry: ping: cannot reach tls://localhost:%d: TLS handshake with "
+                               "localhost:%d failed: the server refused this client's "
+                               "certificate: %s\n",
+                               service.tls_port(), service.tls_port(), c.reason));
     EXPECT_EQ(ping.out, "");
   }
   // The client checks the server too: a CA it does not trust, a name the certificate lacks.
@@ -224,7 +225,7 @@ TEST_F(TlsServiceTest, EachListenerRefusesTheOthersProtocol) {
   // TLS to the plaintext port: the frame reader waits for a payload that never comes, and the
   // handshake gives up at its time limit.
   VantryRun ping = VantryPing(service.port(), {"--cert", Cert("operator.crt"), "--key",
-                                         Cert("operator.key"), "--ca", Cert("ca.crt")});
+                                               Cert("operator.key"), "--ca", Cert("ca.crt")});
   EXPECT_EQ(ping.exit_code, 3);
   EXPECT_THAT(ping.err, HasSubstr("timed out"));
   EXPECT_EQ(ProbeFrom("127.0.0.1", service.port()), "PROBEDOK");

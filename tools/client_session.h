@@ -21,12 +21,17 @@ namespace vantry::client {
 // The server a command talks to unless --server names another: this machine, the default port.
 inline const std::string kDefaultServer = "127.0.0.1:" + std::to_string(kDefaultPort);
 
+// `server` as HOST:PORT (behind "tls://" for a TLS server), with the default port when it names
+// none (for messages).
+std::string ServerAddress(const std::string& server);
+
 class Session {
  public:
   // `server` is "host", "host:port" or either behind "tls://". Needs the contract's
   // registrations (proxy class, arrays). Throws UsageError for an empty host, a port that is not
-  // a number from 1 to 65535, or a tls:// server without a CA; ETlsError when `tls` files cannot
-  // be loaded.
+  // a number from 1 to 65535, an IPv6 address, or a tls:// server without a CA; ETlsError when
+  // `tls` files cannot be loaded. Errors of the service arrive without the runtime's "An
+  // exception was raised on the server: " prefix.
   explicit Session(const std::string& server, const ClientTlsFiles& tls = {});
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;

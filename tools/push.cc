@@ -9,6 +9,7 @@
 #include "platform/file_system.h"
 #include "transfer/fast_sender.h"
 #include "transfer/rate_limiter.h"
+#include "tools/error_report.h"
 #include "tools/usage_error.h"
 
 namespace vantry::client {
@@ -23,6 +24,9 @@ PushResult PushFile(Session& session, const std::string& local_path,
   }
   PushResult result;
   result.total = file->Size();
+  // The receiver takes no chunk of an empty file, so nothing would arrive.
+  if (result.total == 0)
+    throw CommandRefused(local_path + " is empty, and an empty file never arrives");
   if (options.progress) options.progress(0, result.total);
   try {
     if (!options.compat && result.total > 0) {
