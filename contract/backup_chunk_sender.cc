@@ -97,10 +97,12 @@ class ChunkReader {
 
 int64_t SendBackupChunks(IVantryService& target, File& file, const std::string& target_file_name,
                          int64_t start, int64_t size,
-                         const std::function<void(int64_t, int64_t)>& progress) {
+                         const std::function<void(int64_t, int64_t)>& progress,
+                         const std::function<void(bool)>& before_call) {
   int64_t calls = 0;
   if (start == size && size > 0) {
     TROBinaryMemoryStream empty;
+    if (before_call) before_call(false);
     target.ReceiveBackup(target_file_name, size, size, &empty);
     if (progress) progress(size, size);
     return 1;
@@ -108,6 +110,7 @@ int64_t SendBackupChunks(IVantryService& target, File& file, const std::string& 
   ChunkReader reader(file, start, size);
   for (int64_t position = start; position < size; ++calls) {
     TROBinaryMemoryStream& chunk = reader.Next();
+    if (before_call) before_call(position + chunk.Size() < size);
     target.ReceiveBackup(target_file_name, size, position, &chunk);
     position += chunk.Size();
     if (progress) progress(position, size);

@@ -21,11 +21,15 @@ namespace vantry {
 // must be `start`) to `target_file_name` through `target`. When `start` equals a non-zero `size`,
 // one empty chunk at the end is sent instead: on it the receiver completes a part that has all
 // the bytes but has not taken the final name, or fails with its own error. `progress`(bytes
-// done, size), when given, is called after every chunk. Returns the number of calls made.
+// done, size), when given, is called after every chunk. `before_call`(another follows), when
+// given, is called before every call with whether a further call will come after it, so that a
+// channel opens a connection ahead only when one will carry a call. Returns the number of calls
+// made.
 // Throws EReadError "Stream read error" when the file ends early (once every chunk read before
 // has been sent), what the file raises, and what the target raises.
 int64_t SendBackupChunks(IVantryService& target, File& file, const std::string& target_file_name,
                          int64_t start, int64_t size,
-                         const std::function<void(int64_t, int64_t)>& progress = nullptr);
+                         const std::function<void(int64_t, int64_t)>& progress = nullptr,
+                         const std::function<void(bool)>& before_call = nullptr);
 
 }  // namespace vantry

@@ -11,6 +11,7 @@ namespace {
 constexpr char kVantry[] = "Vantry";
 constexpr char kMigration[] = "Migration";
 constexpr char kTls[] = "TLS";
+constexpr char kTransfer[] = "Transfer";
 
 // An empty base stays empty, so the defaults become bare names ("DefaultBackup").
 std::string NormalizeBase(std::string base) {
@@ -47,6 +48,12 @@ TSettingsRead ParseSettings(const IniFile& ini, std::string_view executable_dir)
   s.MigrateUsingClone = ini.ReadBool(kMigration, "MigrateUsingClone", defaults.MigrateUsingClone);
   s.DefaultDeleteStrategy = UpperCase(ini.ReadString(kVantry, "DefaultDeleteStrategy", defaults.DefaultDeleteStrategy));
   s.RestrictTargets = ini.ReadBool(kVantry, "RestrictTargets", defaults.RestrictTargets);
+  s.FastTransfer = ini.ReadBool(kTransfer, "FastTransfer", defaults.FastTransfer);
+  s.TransferRateLimitKiB =
+      ini.ReadInteger(kTransfer, "TransferRateLimitKiB", defaults.TransferRateLimitKiB);
+  s.ServiceRateLimitKiB =
+      ini.ReadInteger(kTransfer, "ServiceRateLimitKiB", defaults.ServiceRateLimitKiB);
+  s.AbandonedWorkDays = ini.ReadInteger(kTransfer, "AbandonedWorkDays", defaults.AbandonedWorkDays);
   return read;
 }
 
@@ -94,12 +101,14 @@ std::string DescribeSettings(const TSettingsRead& read) {
       "MaxBackupTimeMinutes=%d; OtherTargetServers=%s; AlternateBackupPath=%s; "
       "AlternateRestorePath=%s; FBIsClassic=%d; BackupPeriodStartHour=%d; "
       "BackupPeriodEndHour=%d; MigrationTargetServer=%s; MigrateAllDatabases=%d; "
-      "MigrateUsingClone=%d; DefaultDeleteStrategy=%s; RestrictTargets=%d",
+      "MigrateUsingClone=%d; DefaultDeleteStrategy=%s; RestrictTargets=%d; FastTransfer=%d; "
+      "TransferRateLimitKiB=%d; ServiceRateLimitKiB=%d; AbandonedWorkDays=%d",
       s.DefaultBackupPath, s.DefaultDatabasePath, s.AllowedBackups, s.MaxBackupTimeMinutes,
       servers, s.AlternateBackupPath, s.AlternateRestorePath, s.FBIsClassic ? 1 : 0,
       s.BackupPeriodStartHour, s.BackupPeriodEndHour, s.MigrationTargetServer,
       s.MigrateAllDatabases ? 1 : 0, s.MigrateUsingClone ? 1 : 0, s.DefaultDeleteStrategy,
-      s.RestrictTargets ? 1 : 0);
+      s.RestrictTargets ? 1 : 0, s.FastTransfer ? 1 : 0, s.TransferRateLimitKiB,
+      s.ServiceRateLimitKiB, s.AbandonedWorkDays);
 }
 
 }  // namespace vantry

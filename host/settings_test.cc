@@ -36,6 +36,7 @@ TEST(SettingsTest, EmptyFileGivesEveryDefault) {
   EXPECT_TRUE(read.settings.FBIsClassic);
   EXPECT_FALSE(read.settings.MigrateAllDatabases);
   EXPECT_FALSE(read.settings.MigrateUsingClone);
+  EXPECT_FALSE(read.settings.FastTransfer);
   EXPECT_EQ(read.settings.MigrationTargetServer, "");
   EXPECT_EQ(read.settings.DefaultDeleteStrategy, "CAREFUL");
   EXPECT_THAT(read.other_target_servers, IsEmpty());
@@ -90,6 +91,13 @@ TEST(SettingsTest, ValuesAndTheirEdgeCases) {
        [](THostSettings&) {}},
       {"Boolean as 1", "[Migration]\nMigrateAllDatabases=1\nMigrateUsingClone=-1",
        [](THostSettings& s) { s.MigrateAllDatabases = s.MigrateUsingClone = true; }},
+      {"fast transfer on, with caps",
+       "[Transfer]\nFastTransfer=1\nTransferRateLimitKiB=1024\nServiceRateLimitKiB=4096",
+       [](THostSettings& s) {
+         s.FastTransfer = true;
+         s.TransferRateLimitKiB = 1024;
+         s.ServiceRateLimitKiB = 4096;
+       }},
       {"FBIsClassic 0", "[Vantry]\nFBIsClassic=0",
        [](THostSettings& s) { s.FBIsClassic = false; }},
       {"hexadecimal count", "[Vantry]\nAllowedBackups=0x10",

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "platform/event_log.h"
 #include "platform/thread.h"
@@ -11,14 +12,35 @@
 namespace vantry {
 namespace {
 
-// What dispatch sees of a TCP connection: the peer's address.
+// What dispatch sees of a TCP connection: the peer's address, and whether a service asked to
+// keep the connection. The callbacks of KeepConnection run when the transport goes, that is when
+// the connection has been served.
 class TROTCPTransport : public IROTransport {
  public:
   explicit TROTCPTransport(const TROTCPConnection& connection) : connection_(connection) {}
+  TROTCPTransport(const TROTCPTransport&) = delete;
+  TROTCPTransport& operator=(const TROTCPTransport&) = delete;
+  ~TROTCPTransport() override {
+    for (std::function<void()>& on_end : on_end_) {
+      try {
+        on_end();
+      } catch (...) {
+        WriteDebugLog("TCP connection end: " + CurrentExceptionText());
+      }
+    }
+  }
   std::string GetClientAddress() const override { return connection_.PeerAddress(); }
+  bool KeepConnection(std::function<void()> on_end) override {
+    kept_ = true;
+    if (on_end) on_end_.push_back(std::move(on_end));
+    return true;
+  }
+  bool Kept() const { return kept_; }
 
  private:
   const TROTCPConnection& connection_;
+  bool kept_ = false;
+  std::vector<std::function<void()>> on_end_;
 };
 
 }  // namespace
@@ -208,7 +230,7 @@ void TROTCPServer::ServeRequests(TROTCPConnection& connection) {
     request.Rewind();
     DispatchRequest(transport, request, response);
     connection.WriteFrame(response);
-    if (!keep_alive_) return;
+    if (!keep_alive_ && !transport.Kept()) return;
     request.Clear();
     response.Clear();
   }

@@ -1,7 +1,8 @@
 // TROTCPServer: the TCP server transport. One listening socket; the server's threads wait in
 // accept() themselves, and the thread that accepts a connection serves it: the OnConnect hook,
 // then frames are read, handed to DispatchRequest and the response frames written back. With
-// KeepAlive off (the default) a connection carries one request and one response.
+// KeepAlive off (the default) a connection carries one request and one response, unless a service
+// asked to keep it (IROTransport::KeepConnection).
 //
 // Threads: kAcceptingThreads wait in accept() while the server is active, so a connection meets a
 // thread that is already running and nothing is handed from one thread to another. When the last

@@ -5,6 +5,8 @@
 #include "platform/exception.h"
 #include "platform/file_helpers.h"
 #include "platform/path_helpers.h"
+#include "remoting/ro_exception.h"
+#include "transfer/fast_transfer_intf.h"
 
 namespace vantry {
 namespace {
@@ -151,6 +153,17 @@ bool TVantryService::MigrateAllDatabases() { return host_.GetSettings().MigrateA
 bool TVantryService::MigrateUsingClone() { return host_.GetSettings().MigrateUsingClone; }
 
 int32_t TVantryService::GetBackupPeriodEndHour() { return host_.GetSettings().BackupPeriodEndHour; }
+
+std::unique_ptr<TROClassFactory> RegisterFastTransfer(FastTransferReceiver& receiver,
+                                                      IVantryHost& host) {
+  return CreateFastTransferFactory([&receiver, &host]() -> std::shared_ptr<TRORemotable> {
+    if (!host.GetSettings().FastTransfer) {
+      throw EROException(
+          Format("Class factory for interface %s not found", kFastTransferServiceName));
+    }
+    return std::make_shared<TFastTransferService>(receiver, host.GetSettings().AbandonedWorkDays);
+  });
+}
 
 std::unique_ptr<TROClassFactory> RegisterVantryService(FileSystem& file_system, IVantryHost& host,
                                                        const Clock& clock) {

@@ -21,6 +21,7 @@
 #include "remoting/class_factory.h"
 #include "remoting/remotable.h"
 #include "service/vantry_host.h"
+#include "transfer/fast_receiver.h"
 
 namespace vantry {
 
@@ -113,16 +114,26 @@ class TVantryService : public TRORemotable, public IVantryService {
 std::unique_ptr<TROClassFactory> RegisterVantryService(FileSystem& file_system, IVantryHost& host,
                                                        const Clock& clock);
 
-// Everything the program entry registers before the server is switched on: the class factory
-// of VantryService and the contract's registrations. Destroyed at shutdown, after the server is
+// Registers the class factory for "VantryFastTransfer", whose objects serve `receiver` while
+// the settings of `host` have FastTransfer on; while it is off, every call is answered as by an
+// instance that does not offer the interface.
+std::unique_ptr<TROClassFactory> RegisterFastTransfer(FastTransferReceiver& receiver,
+                                                      IVantryHost& host);
+
+// Everything the program entry registers before the server is switched on: the class factories
+// of VantryService and VantryFastTransfer and the contract's registrations. Destroyed at shutdown, after the server is
 // off.
 class VantryServiceRegistration {
  public:
   VantryServiceRegistration(FileSystem& file_system, IVantryHost& host, const Clock& clock)
-      : factory_(RegisterVantryService(file_system, host, clock)) {}
+      : factory_(RegisterVantryService(file_system, host, clock)),
+        fast_receiver_(file_system, clock),
+        fast_factory_(RegisterFastTransfer(fast_receiver_, host)) {}
 
  private:
   std::unique_ptr<TROClassFactory> factory_;
+  FastTransferReceiver fast_receiver_;
+  std::unique_ptr<TROClassFactory> fast_factory_;
   VantryLibraryRegistration library_;
 };
 

@@ -14,9 +14,6 @@
 namespace vantry {
 namespace {
 
-// The line the "already exists" assertion reports, as operators know it from the field.
-constexpr int kAlreadyExistsAssertionLine = 355;
-
 // A 64-bit integer as the part names carry it: optional blanks and sign, then decimal digits or
 // "$"/"0x" and hex digits. EConvertError "'%s' is not a valid integer value" for anything else.
 int64_t StrToInt64(const std::string& text) {
@@ -101,9 +98,7 @@ void TVantryService::ReceiveBackup(const std::string& file_name, int64_t total_f
   const std::string target_name = ExtractFileName(target);
   for (const FileEntry& entry : FindFiles(file_system_, prefix + "*", kFindAllAttributes)) {
     if (entry.name != target_name || GetFileSize(target) != total_file_size) continue;
-    Assert(!file_system_.FileExists(file_name),
-           Format("Backup File '%s' already exists, cannot replace!", file_name),
-           "VantryService_Impl", kAlreadyExistsAssertionLine);
+    AssertBackupFileAbsent(file_system_.FileExists(file_name), file_name);
     // The plain rename of RenameFile, written through: the new name is on the disk when the
     // call returns.
     file_system_.MoveFile(target, file_name, kMoveFileWriteThrough);

@@ -1,7 +1,11 @@
 // SendBackup: pushes a local file to another instance as ReceiveBackup calls of one chunk each,
-// in file order, one call at a time (contract/backup_chunk_sender.h). While a call is in flight
-// the next chunk is already read and the next connection opened, so disk, network and peer work
-// at the same time; a chunk goes from the read buffer to the socket without a copy.
+// in file order, one call at a time (contract/backup_chunk_sender.h). With FastTransfer on it
+// asks the target once whether it offers the fast transfer (transfer/fast_sender.h) and uses it
+// when it does; a target that does not gets the ReceiveBackup calls as before. While a call is
+// in flight the next chunk is already read and, when another chunk follows, the next connection
+// opened, so disk, network and peer work at the same time; a chunk goes from the read buffer to
+// the socket without a copy.
+#include <algorithm>
 #include <memory>
 
 #include "contract/backup_chunk_sender.h"
@@ -12,6 +16,8 @@
 #include "remoting/remote_service.h"
 #include "remoting/tcp_channel.h"
 #include "service/VantryService_Impl.h"
+#include "transfer/fast_sender.h"
+#include "transfer/rate_limiter.h"
 
 namespace vantry {
 namespace {
@@ -52,7 +58,6 @@ void TVantryService::SendBackup(const std::string& source_file_name,
   holder.SetMessage(&message);
   TROTCPChannel channel;
   channel.SetHost(target_server);
-  channel.SetConnectAhead(true);  // a connection per chunk, each opened during the call before
   // A "tls://" target is reached with the service's own certificate; sessions resume across
   // the chunks' connections.
   channel.SetTlsContext(host_.GetTlsClientContext());
@@ -62,7 +67,23 @@ void TVantryService::SendBackup(const std::string& source_file_name,
 
   std::unique_ptr<File> source = OpenSource(file_system_, source_file_name);
   int64_t size = source->Size();
-  SendBackupChunks(*target, *source, target_file_name, 0, size);
+  // An empty file makes no call on either path: nothing arrives.
+  const THostSettings settings = host_.GetSettings();
+  if (settings.FastTransfer && size > 0) {
+    FastSendOptions options;
+    options.tls = host_.GetTlsClientContext();
+    options.rate_limit = int64_t{std::max(settings.TransferRateLimitKiB, 0)} * 1024;
+    ServiceRateLimiter().SetRate(int64_t{std::max(settings.ServiceRateLimitKiB, 0)} * 1024);
+    options.shared_rate_limit = &ServiceRateLimiter();
+    if (SendFast(target_server, *source, size, target_file_name, options)) {
+      source->Close();
+      return;
+    }
+  }
+  // A connection per chunk, each opened during the call before it; none after the last chunk,
+  // which would reach the target as a connection that carries nothing.
+  SendBackupChunks(*target, *source, target_file_name, 0, size, nullptr,
+                   [&channel](bool another_follows) { channel.SetConnectAhead(another_follows); });
   source->Close();
 }
 

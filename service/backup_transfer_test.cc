@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <functional>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "contract/VantryLibrary_Invk.h"
@@ -15,9 +16,12 @@
 #include "platform/socket.h"
 #include "remoting/dispatch.h"
 #include "remoting/message_format.h"
+#include "remoting/tcp_connection.h"
 #include "remoting/tcp_server.h"
+#include "remoting/transport.h"
 #include "service/VantryService_Impl.h"
 #include "service/testing/fake_vantry_host.h"
+#include "transfer/fast_receiver.h"
 
 namespace vantry {
 namespace {
@@ -265,6 +269,74 @@ class LoopbackServer {
   TROTCPServer server_;
 };
 
+// A target that accepts its connections one at a time, in the order they were made, and counts
+// them exactly: Count() makes a marker connection of its own, and every connection the sender
+// opened before it has been accepted and counted when the marker is reached.
+class CountingTarget : public TROServer {
+ public:
+  explicit CountingTarget(TROClassFactory::Creator creator)
+      : factory_(CreateVantryServiceFactory(std::move(creator))) {
+    Dispatchers().Add("ROMessage").SetMessage(&message_);
+    listener_.Bind("127.0.0.1", 0);
+    listener_.Listen(16);
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~CountingTarget() override { Count(); }
+  std::string Address() const { return Format("127.0.0.1:%d", listener_.LocalPort()); }
+  // The connections made to the target so far; the target accepts no more afterwards.
+  int Count() {
+    if (thread_.joinable()) {
+      TROBinaryMemoryStream marker;
+      marker.Write(kMarker);
+      TROTCPConnection::Connect("127.0.0.1", listener_.LocalPort())->WriteFrame(marker);
+      thread_.join();
+    }
+    return connections_;
+  }
+
+ protected:
+  void IntSetActive(bool /*active*/) override {}
+  bool IntGetActive() const override { return true; }
+
+ private:
+  static constexpr char kMarker[] = "marker";
+  class Transport : public IROTransport {
+    std::string GetClientAddress() const override { return "127.0.0.1"; }
+  };
+
+  void Run() {
+    for (;;) {
+      TROTCPConnection connection(listener_.Accept());
+      TROBinaryMemoryStream request, response;
+      try {
+        connection.ReadFrame(request);
+      } catch (const std::exception&) {
+        ++connections_;  // closed by the sender without a call on it
+        continue;
+      }
+      if (request.ToString() == kMarker) return;
+      ++connections_;
+      try {
+        for (Transport transport;; request.Clear(), response.Clear()) {
+          request.Rewind();
+          DispatchRequest(transport, request, response);
+          connection.WriteFrame(response);
+          connection.ReadFrame(request);
+        }
+      } catch (const std::exception&) {
+        // The sender closed the connection after its call.
+      }
+    }
+  }
+
+  VantryLibraryRegistration library_;
+  std::unique_ptr<TROClassFactory> factory_;
+  TROBinMessage message_;
+  Socket listener_ = Socket::Create();
+  int connections_ = 0;  // written by the target's thread until Count() has joined it
+  std::thread thread_;
+};
+
 // One ReceiveBackup call as the target saw it.
 struct ReceivedChunk {
   std::string file_name;
@@ -398,6 +470,72 @@ TEST(SendBackupIntoReceiverTest, ChunksTravelUncompressed) {
     EXPECT_EQ(requests[i].at(kHeaderFlagsOffset) & kFlagCompressed, 0) << i;
     // The chunk's bytes are in the message as they are.
     EXPECT_NE(requests[i].find(std::string(chunk_lengths[i], 'z')), std::string::npos) << i;
+  }
+}
+
+// One connection per chunk and not one more: the connection opened ahead of a call is opened
+// only when another chunk follows.
+TEST(SendBackupIntoReceiverTest, TheTargetSeesOneConnectionPerChunk) {
+  FakeFileSystem fs;
+  FakeVantryHost host;
+  FixedClock clock(45000.5);
+  TVantryService sender(fs, host, clock);
+  for (auto [size, chunks] :
+       {std::pair<int64_t, int>{2500000, 3}, {kMiB, 1}, {kMiB + 1, 2}, {0, 0}}) {
+    CountingTarget target([&] { return std::make_shared<TVantryService>(fs, host, clock); });
+    fs.WriteFile("T:\\src\\db.fbk", Content(size));
+    sender.SendBackup("T:\\src\\db.fbk", target.Address(), Format("T:\\dst\\%d.fbk", size));
+    EXPECT_EQ(target.Count(), chunks) << size;
+  }
+}
+
+// The operation a request calls, found by its name in the request's bytes.
+std::string OperationOf(const std::string& request) {
+  for (const char* name : {"OpenTransfer", "PutChunk", "FinishTransfer", "ReceiveBackup"}) {
+    if (request.find(name) != std::string::npos) return name;
+  }
+  return "?";
+}
+
+// With FastTransfer on, SendBackup asks the target once. A target that does not offer the fast
+// transfer (here one whose own FastTransfer is off, which answers as an instance that does not
+// know the interface) then gets exactly the ReceiveBackup calls; one that offers it gets the
+// file over it, with no ReceiveBackup call.
+TEST(SendBackupIntoReceiverTest, TheFastTransferIsUsedWhereOfferedAndReceiveBackupElsewhere) {
+  FakeFileSystem fs;
+  FakeVantryHost sending_host;
+  sending_host.settings.FastTransfer = true;
+  FixedClock clock(45000.5);
+  TVantryService sender(fs, sending_host, clock);
+  const std::string content = Content(5 * kMiB + 3);
+  fs.WriteFile("T:\\src\\db.fbk", content);
+  for (bool offered : {false, true}) {
+    FakeVantryHost receiving_host;
+    receiving_host.settings.FastTransfer = offered;
+    FastTransferReceiver receiver(fs, clock);
+    std::unique_ptr<TROClassFactory> fast = RegisterFastTransfer(receiver, receiving_host);
+    std::mutex mu;
+    std::vector<std::string> operations;
+    LoopbackServer server(
+        [&] { return std::make_shared<TVantryService>(fs, receiving_host, clock); },
+        [&](TROBinaryMemoryStream& request) {
+          std::lock_guard<std::mutex> lock(mu);
+          operations.push_back(OperationOf(request.ToString()));
+        });
+    const std::string target = Format("T:\\dst\\%d.fbk", offered ? 1 : 0);
+    sender.SendBackup("T:\\src\\db.fbk", server.Address(), target);
+    EXPECT_TRUE(fs.ReadFile(target) == content) << offered;
+    std::lock_guard<std::mutex> lock(mu);
+    if (offered) {
+      // 2 MiB chunks, sent several at once: their order is open.
+      std::sort(operations.begin() + 1, operations.end() - 1);
+      EXPECT_THAT(operations, ElementsAre("OpenTransfer", "PutChunk", "PutChunk", "PutChunk",
+                                          "FinishTransfer"));
+    } else {
+      EXPECT_THAT(operations, ElementsAre("OpenTransfer", "ReceiveBackup", "ReceiveBackup",
+                                          "ReceiveBackup", "ReceiveBackup", "ReceiveBackup",
+                                          "ReceiveBackup"));
+    }
   }
 }
 

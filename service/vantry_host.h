@@ -33,6 +33,15 @@ struct THostSettings {
   bool MigrateAllDatabases = false;
   bool MigrateUsingClone = false;
   std::string DefaultDeleteStrategy = "CAREFUL";  // stored in upper case
+  // [Transfer]: SendBackup uses the fast transfer where the target offers it, and this instance
+  // offers it to senders. Off without the key: the wire carries ReceiveBackup calls only.
+  bool FastTransfer = false;
+  // Caps of the fast transfers that SendBackup makes, in KiB per second (0: none): each one, and
+  // all of this instance's together.
+  int32_t TransferRateLimitKiB = 0;
+  int32_t ServiceRateLimitKiB = 0;
+  // Days after which the work files of a transfer that stopped are removed.
+  int32_t AbandonedWorkDays = 7;
   // SendBackup sends only to the servers in OtherTargetServers ([Vantry] RestrictTargets).
   bool RestrictTargets = false;
 

@@ -1,6 +1,6 @@
-// The client's push against the real vantryd: a file of several chunks arrives whole, a push
-// interrupted after its first chunk continues with --resume from where the receiver stands, and
-// --resume onto a complete part finishes it. Errors arrive as --json documents on stdout.
+// The client's push against the real vantryd: a file of several chunks arrives whole, --resume
+// (which ReceiveBackup cannot verify) starts again at offset 0, the fast transfer is used where
+// offered, and a taken name fails clearly. Errors arrive as --json documents on stdout.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -65,61 +65,58 @@ TEST_F(ClientPushTest, MultiChunkFileArrivesWhole) {
   const std::string content = RandomBytes(3 * 1048576 + 12345, 1);
   Run run = Client({"push", "--progress=never", WriteLocal("db.fbk", content), "T:\\in\\db.fbk"});
   ASSERT_EQ(run.exit_code, 0) << run.err;
-  EXPECT_EQ(run.json, nlohmann::json::parse(R"({"Total": 3158073, "ResumedAt": 0, "Chunks": 4})"));
+  EXPECT_EQ(run.json, nlohmann::json::parse(R"({"Total": 3158073, "Path": "ReceiveBackup", "Verified": 0, "Chunks": 4})"));
   EXPECT_EQ(ReadData("in/db.fbk"), content);
   EXPECT_FALSE(std::filesystem::exists(data_.path() + "/in/db.fbk.l3158073.part_0"));
 }
 
-TEST_F(ClientPushTest, ResumeContinuesAfterTheFirstChunkAndPlainPushStartsAgain) {
+// A part on the receiver may hold another file of the same size: ReceiveBackup cannot show what
+// it holds, so --resume starts again at offset 0, says so, and the result is this file, whether
+// the part was broken off after a chunk or complete.
+TEST_F(ClientPushTest, ResumeOverReceiveBackupStartsAgainAtZeroAndSaysSo) {
   const std::string content = RandomBytes(2 * 1048576 + 7, 2);
+  const std::string other = RandomBytes(content.size(), 7);
   const std::string local = WriteLocal("db.fbk", content);
   const std::string total = std::to_string(content.size());
-  // The first chunk alone, as a push broken off after one call leaves it.
-  std::string first = WriteLocal("first", content.substr(0, 1048576));
-  ASSERT_EQ(Client({"receive-chunk", "T:\\db.fbk", total, "0", first}).exit_code, 0);
-  EXPECT_EQ(ReadData("db.fbk.l" + total + ".part_0")->size(), 1048576u);
-
-  Run resumed = Client({"push", "--resume", local, "T:\\db.fbk"});
-  ASSERT_EQ(resumed.exit_code, 0) << resumed.err;
-  EXPECT_EQ(resumed.json["ResumedAt"], 1048576);
-  EXPECT_EQ(resumed.json["Chunks"], 2);
-  EXPECT_EQ(ReadData("db.fbk"), content);
-
-  // Without --resume the part is reset by the chunk at 0 and the whole file is sent again.
-  ASSERT_EQ(Client({"receive-chunk", "T:\\again.fbk", total, "0", first}).exit_code, 0);
-  Run plain = Client({"push", local, "T:\\again.fbk"});
-  ASSERT_EQ(plain.exit_code, 0) << plain.err;
-  EXPECT_EQ(plain.json["ResumedAt"], 0);
-  EXPECT_EQ(plain.json["Chunks"], 3);
-  EXPECT_EQ(ReadData("again.fbk"), content);
+  for (size_t part_size : {size_t{1048576}, other.size()}) {
+    std::string name = "db" + std::to_string(part_size) + ".fbk";
+    std::ofstream(data_.path() + "/" + name + ".l" + total + ".part_0", std::ios::binary)
+        << other.substr(0, part_size);
+    Run resumed = Client({"push", "--resume", local, "T:\\" + name});
+    ASSERT_EQ(resumed.exit_code, 0) << resumed.err;
+    EXPECT_THAT(resumed.err, testing::HasSubstr("cannot be verified over ReceiveBackup"));
+    EXPECT_EQ(resumed.json["Path"], "ReceiveBackup");
+    EXPECT_EQ(resumed.json["Chunks"], 3);
+    EXPECT_EQ(ReadData(name), content) << part_size;
+    EXPECT_EQ(ReadData(name + ".l" + total + ".part_0"), std::nullopt);
+  }
 }
 
-// A part as long as the file is a push whose chunks all arrived but whose part could not take
-// the final name. --resume onto it fails with the receiver's assertion while the name is taken
-// and completes the file, sending no chunk twice, once it is free: it never reports success
-// while there is no file.
-TEST_F(ClientPushTest, ResumeOntoACompletePartCompletesTheFileOrFailsClearly) {
-  const std::string content = RandomBytes(1048576 + 99, 3);
-  const std::string local = WriteLocal("db.fbk", content);
-  const std::string part = "db.fbk.l" + std::to_string(content.size()) + ".part_0";
-  std::ofstream(data_.path() + "/db.fbk") << "old";
-  ASSERT_EQ(Client({"push", local, "T:\\db.fbk"}).exit_code, 1);
-  ASSERT_EQ(ReadData(part), content);
+// An instance with the fast transfer on gets the file over it; a file of another content of the
+// same size then goes whole again (nothing of the first is taken as verified), and `parts`
+// finds no file left behind. --compat keeps to ReceiveBackup.
+TEST_F(ClientPushTest, PushUsesTheFastTransferWhereOfferedAndCompatKeepsToReceiveBackup) {
+  service_.reset();
+  std::ofstream(home_.path() + "/Vantry.ini", std::ios::binary)
+      << "[Drives]\r\nT=" << data_.path() << "\r\n[Transfer]\r\nFastTransfer=1\r\n";
+  service_ = std::make_unique<RunningService>(home_.path());
+  server_ = "127.0.0.1:" + std::to_string(service_->port());
+  const std::string content = RandomBytes(5 * 1048576 + 3, 4);
+  Run fast = Client({"push", WriteLocal("a.fbk", content), "T:\\a.fbk"});
+  ASSERT_EQ(fast.exit_code, 0) << fast.err;
+  EXPECT_EQ(fast.json["Path"], "fast");
+  EXPECT_EQ(fast.json["Chunks"], 3);
+  EXPECT_EQ(ReadData("a.fbk"), content);
 
-  Run taken = Client({"push", "--resume", local, "T:\\db.fbk"});
-  EXPECT_EQ(taken.exit_code, 1);
-  EXPECT_THAT(taken.json["error"]["message"].get<std::string>(),
-              testing::HasSubstr("Backup File 'T:\\db.fbk' already exists, cannot replace!"));
-  EXPECT_EQ(ReadData("db.fbk"), "old");
-  EXPECT_EQ(ReadData(part), content);
+  Run compat = Client({"push", "--compat", WriteLocal("b.fbk", content), "T:\\b.fbk"});
+  ASSERT_EQ(compat.exit_code, 0) << compat.err;
+  EXPECT_EQ(compat.json["Path"], "ReceiveBackup");
+  EXPECT_EQ(compat.json["Chunks"], 6);
+  EXPECT_EQ(ReadData("b.fbk"), content);
 
-  std::filesystem::remove(data_.path() + "/db.fbk");
-  Run freed = Client({"push", "--resume", local, "T:\\db.fbk"});
-  ASSERT_EQ(freed.exit_code, 0) << freed.err;
-  EXPECT_EQ(freed.json["ResumedAt"], content.size());
-  EXPECT_EQ(freed.json["Chunks"], 1);
-  EXPECT_EQ(ReadData("db.fbk"), content);
-  EXPECT_EQ(ReadData(part), std::nullopt);
+  Run parts = Client({"parts", data_.path()});
+  ASSERT_EQ(parts.exit_code, 0) << parts.err;
+  EXPECT_EQ(parts.json, nlohmann::json::array());
 }
 
 TEST_F(ClientPushTest, ExistingTargetFailsWithTheReceiversAssertion) {

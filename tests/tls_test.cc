@@ -353,6 +353,26 @@ TEST_F(TlsServiceTest, SendBackupGoesOverTlsAndRestrictTargetsLimitsWhere) {
       ::testing::ThrowsMessage<Exception>(HasSubstr("name not allowed")));
 }
 
+// With the fast transfer on, SendBackup to a tls:// target opens its transfer and its chunk
+// connections over TLS with the service's certificate; the file arrives whole.
+TEST_F(TlsServiceTest, TheFastTransferGoesOverTlsToo) {
+  TempDir data;
+  std::string content(5 * 1048576 + 17, 'y');
+  std::ofstream(data.path() + "/db.fbk", std::ios::binary) << content;
+  auto windows = [](std::string path) {
+    for (char& c : path) c = c == '/' ? '\\' : c;
+    return "Z:" + path;
+  };
+  WriteIni("operator,dbserver", "[Transfer]\nFastTransfer=1\n");
+  RunningService service = Start();
+  Caller caller(service.port());
+  caller.service().SendBackup(windows(data.path() + "/db.fbk"),
+                              Format("tls://localhost:%d", service.tls_port()),
+                              windows(data.path() + "/copy.fbk"));
+  EXPECT_EQ(ReadFile(data.path() + "/copy.fbk"), content);
+  EXPECT_FALSE(std::filesystem::exists(data.path() + "/copy.fbk.l5242897.work"));
+}
+
 TEST_F(TlsServiceTest, AnEmptyDriveValueLeavesCallersOneDrive) {
   TempDir backup;
   std::ofstream(backup.path() + "/db.fbk") << "backup";

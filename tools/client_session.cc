@@ -28,8 +28,10 @@ Session::Session(const std::string& target, const ClientTlsFiles& tls) {
     throw UsageError("the port in --server \"" + server + "\" must be a number from 1 to 65535");
   }
   if (split->host.empty()) throw UsageError("--server needs a host: HOST[:PORT]");
+  target_ = target;
   channel_.SetHost(target);
-  if (secure) channel_.SetTlsContext(MakeClientTlsContext(tls));
+  if (secure) tls_ = MakeClientTlsContext(tls);
+  channel_.SetTlsContext(tls_);
   // The error line says where an error came from; the runtime's prefix would say it twice.
   message_.SetAddServerExceptionPrefix(false);
   holder_.SetMessage(&message_);

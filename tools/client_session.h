@@ -42,10 +42,16 @@ class Session {
   std::string Probe();
   // The service's contract document (the answer to an empty request).
   std::string ContractDocument();
+  // The server as given, and the client context of a tls:// server (null otherwise), for the
+  // fast transfer's own connections.
+  const std::string& Target() const { return target_; }
+  const std::shared_ptr<const TlsContext>& Tls() const { return tls_; }
 
  private:
   std::string Exchange(const std::string& request);
 
+  std::string target_;
+  std::shared_ptr<const TlsContext> tls_;
   TROBinMessage message_;
   TROTCPChannel channel_;
   TRORemoteService holder_;

@@ -36,6 +36,7 @@
 #include "tools/command_help.h"
 #include "tools/error_report.h"
 #include "tools/operation_commands.h"
+#include "tools/parts.h"
 #include "tools/plan.h"
 #include "tools/progress_bar.h"
 #include "tools/push.h"
@@ -207,13 +208,16 @@ struct PushArgs {
   std::string local_file;
   std::string remote_path;
   bool resume = false;
+  bool compat = false;
+  std::string limit_rate;
   std::string progress = "auto";
 };
 
 void AddPushCommand(CLI::App& app, PushArgs& push, Action& action, Invocation& invocation) {
   CLI::App* sub = app.add_subcommand(
       "push",
-      "sends a file of this machine to the instance in chunks, as SendBackup does; "
+      "sends a file of this machine to the instance: over the fast transfer where it is "
+      "offered, else in ReceiveBackup calls as SendBackup makes them; "
       "refuses an empty file and an existing target");
   sub->add_option("LOCAL_FILE", push.local_file, "the file on this machine: ./db.fbk")
       ->required()
@@ -223,7 +227,13 @@ void AddPushCommand(CLI::App& app, PushArgs& push, Action& action, Invocation& i
       ->required()
       ->type_name("PATH");
   sub->footer("Example: vantry push ./db.fbk 'D:\\in\\db.fbk'");
-  sub->add_flag("--resume", push.resume, "continue from the end of the part that starts at 0");
+  sub->add_flag("--resume", push.resume,
+                "continue a broken-off push where it can be verified (the fast transfer always "
+                "does); over ReceiveBackup it cannot, and the push starts again at offset 0");
+  sub->add_flag("--compat", push.compat, "ReceiveBackup calls only, no fast transfer");
+  sub->add_option("--limit-rate", push.limit_rate,
+                  "bytes per second at most: 20M (k, M, G: powers of 1024)")
+      ->type_name("RATE");
   sub->add_option("--progress", push.progress,
                   "progress bar on stderr: always, never or auto "
                   "(when stderr is a terminal)")
@@ -236,15 +246,21 @@ void AddPushCommand(CLI::App& app, PushArgs& push, Action& action, Invocation& i
       std::string remote = ToAnsiArgument(push.remote_path, "REMOTE_PATH");
       bool show =
           push.progress == "always" || (push.progress == "auto" && StandardErrorIsTerminal());
+      PushOptions options;
+      options.compat = push.compat;
+      if (!push.limit_rate.empty()) options.rate_limit = ParseRate(push.limit_rate);
       std::optional<ProgressBar> bar;
       if (show) bar.emplace(StandardErrorColumns());
-      PushResult result = PushFile(session.Service(), push.local_file, remote, push.resume,
-                                   [&bar](int64_t done, int64_t total) {
-                                     if (bar) bar->Update(done, total);
-                                   });
+      options.progress = [&bar](int64_t done, int64_t total) {
+        if (bar) bar->Update(done, total);
+      };
+      PushResult result = PushFile(session, push.local_file, remote, options);
       bar.reset();
-      return std::vector<NamedValue>{
-          {"Total", result.total}, {"ResumedAt", result.resumed_at}, {"Chunks", result.chunks}};
+      if (push.resume && !result.fast) std::fprintf(stderr, "vantry: %s\n", kUnverifiedResumeNote);
+      return std::vector<NamedValue>{{"Total", result.total},
+                                     {"Path", std::string(result.fast ? "fast" : "ReceiveBackup")},
+                                     {"Verified", result.verified},
+                                     {"Chunks", result.chunks}};
     };
   });
 }
@@ -307,6 +323,50 @@ void AddPlanCommand(CLI::App& app, const Globals& globals, PlanArgs& plan, Local
           out += fmt::format("(backups of {0} are the files whose names begin with \"{0}\")\n",
                              AnsiToUtf8(ExtractFileName(Utf8ToAnsi(plan.database_file))));
         }
+      }
+      std::fwrite(out.data(), 1, out.size(), stdout);
+    };
+  });
+}
+
+struct PartsArgs {
+  std::string directory;
+  bool clean = false;
+};
+
+void AddPartsCommand(CLI::App& app, const Globals& globals, PartsArgs& parts, LocalAction& local,
+                     Invocation& invocation) {
+  CLI::App* sub = app.add_subcommand(
+      "parts", "lists the part and work files of transfers in a directory of this machine");
+  sub->add_option("DIRECTORY", parts.directory,
+                  "the directory on this machine the transfers go to, a host path: /srv/backup")
+      ->required()
+      ->type_name("DIR");
+  sub->add_flag("--clean", parts.clean, "removes the files listed");
+  sub->callback([&globals, &parts, &local, &invocation] {
+    invocation = {"parts", "parts of " + parts.directory};
+    local = [&globals, &parts] {
+      SystemClock clock;
+      std::vector<TransferFile> files = ListTransferFiles(parts.directory, clock);
+      int removed = parts.clean ? RemoveTransferFiles(files) : 0;
+      std::string out;
+      if (globals.json) {
+        nlohmann::ordered_json list = nlohmann::ordered_json::array();
+        for (const TransferFile& f : files) {
+          list.push_back({{"Path", f.path}, {"Kind", f.kind}, {"Size", f.size},
+                          {"Total", f.total}, {"Held", f.held},
+                          {"AgeDays", std::round(f.age_days * 1000) / 1000},
+                          {"Complete", f.complete}, {"Removed", parts.clean}});
+        }
+        out = list.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+      } else {
+        for (const TransferFile& f : files) {
+          out += fmt::format("{:<6}  {:>14}  {:>14} of {:<14}  {:>8.1f} d  {}{}\n", f.kind, f.size,
+                             f.held, f.total, f.age_days, f.complete ? "complete  " : "",
+                             f.path);
+        }
+        out += fmt::format("{} files{}\n", files.size(),
+                           parts.clean ? fmt::format(", {} removed", removed) : "");
       }
       std::fwrite(out.data(), 1, out.size(), stdout);
     };
@@ -419,6 +479,8 @@ int Main(int argc, char** argv) {
   PlanArgs plan;
   LocalAction local;
   AddPlanCommand(app, globals, plan, local, invocation);
+  PartsArgs parts;
+  AddPartsCommand(app, globals, parts, local, invocation);
   TlsArgs tls;
   AddTlsCommands(app, tls, local, invocation);
 
