@@ -94,7 +94,7 @@ TEST_F(ClientPushTest, ResumeOverReceiveBackupStartsAgainAtZeroAndSaysSo) {
 
 // An instance with the fast transfer on gets the file over it; a file of another content of the
 // same size then goes whole again (nothing of the first is taken as verified), and `parts`
-// finds no file left behind. --compat keeps to ReceiveBackup.
+// finds no file left behind, and a push onto the file is refused. --compat keeps to ReceiveBackup.
 TEST_F(ClientPushTest, PushUsesTheFastTransferWhereOfferedAndCompatKeepsToReceiveBackup) {
   service_.reset();
   std::ofstream(home_.path() + "/Vantry.ini", std::ios::binary)
@@ -107,6 +107,12 @@ TEST_F(ClientPushTest, PushUsesTheFastTransferWhereOfferedAndCompatKeepsToReceiv
   EXPECT_EQ(fast.json["Path"], "fast");
   EXPECT_EQ(fast.json["Chunks"], 3);
   EXPECT_EQ(ReadData("a.fbk"), content);
+  // The receiver's refusal reads as the service's own text, without the runtime's prefix.
+  Run again = Client({"push", WriteLocal("a2.fbk", content), "T:\\a.fbk"});
+  EXPECT_EQ(again.exit_code, 1);
+  EXPECT_EQ(again.json["error"]["class"], "EAssertionFailed");
+  EXPECT_THAT(again.json["error"]["message"].get<std::string>(),
+              testing::StartsWith("Backup File 'T:\\a.fbk' already exists, cannot replace!"));
 
   Run compat = Client({"push", "--compat", WriteLocal("b.fbk", content), "T:\\b.fbk"});
   ASSERT_EQ(compat.exit_code, 0) << compat.err;

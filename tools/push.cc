@@ -34,6 +34,7 @@ PushResult PushFile(Session& session, const std::string& local_path,
       fast.tls = session.Tls();
       fast.rate_limit = options.rate_limit;
       fast.progress = options.progress;
+      fast.server_exception_prefix = false;
       if (std::optional<FastSendResult> sent =
               SendFast(session.Target(), *file, result.total, remote_path, fast)) {
         result.fast = true;

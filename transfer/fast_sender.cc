@@ -26,10 +26,11 @@ namespace {
 // One connection of a transfer with its message and proxy. Chunks travel uncompressed: backups
 // are compressed already, if at all.
 struct Link {
-  Link(const std::string& target_server, const std::shared_ptr<const TlsContext>& tls) {
+  Link(const std::string& target_server, const FastSendOptions& options) {
     message.SetUseCompression(false);
+    message.SetAddServerExceptionPrefix(options.server_exception_prefix);
     channel.SetHost(target_server);
-    channel.SetTlsContext(tls);
+    channel.SetTlsContext(options.tls);
     channel.SetKeepAlive(true);
     channel.CheckProperties();
   }
@@ -189,7 +190,7 @@ bool IsFastTransferNotOffered(const std::exception& error) {
 std::optional<FastSendResult> SendFast(const std::string& target_server, File& source,
                                        int64_t size, const std::string& target_file_name,
                                        const FastSendOptions& options) {
-  Link control(target_server, options.tls);
+  Link control(target_server, options);
   std::string answer;
   try {
     answer = control.proxy.OpenTransfer(target_file_name, size, options.chunk_size);
@@ -214,7 +215,7 @@ std::optional<FastSendResult> SendFast(const std::string& target_server, File& s
     for (int i = 0; i < connections; ++i) {
       threads.emplace_back([&] {
         try {
-          Link link(target_server, options.tls);
+          Link link(target_server, options);
           pipeline.Send(link.proxy, token, own_limit);
         } catch (...) {
           pipeline.Fail(std::current_exception());

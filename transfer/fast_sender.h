@@ -44,6 +44,10 @@ struct FastSendOptions {
   RateLimiter* shared_rate_limit = nullptr;
   // The client context for a "tls://" target (its connections resume one session).
   std::shared_ptr<const TlsContext> tls;
+  // Whether the receiver's errors arrive with the runtime's "An exception was raised on the
+  // server: " prefix, as the service passes them on to SendBackup's caller; a client that shows
+  // them to a person leaves it off.
+  bool server_exception_prefix = true;
   // (bytes the receiver holds, size), called from the connection threads one at a time.
   std::function<void(int64_t, int64_t)> progress;
 };
