@@ -7,7 +7,7 @@
 
 #include "platform/file_system.h"
 #include "platform/path_helpers.h"
-#include "tools/usage_error.h"
+#include "tools/local_directory.h"
 #include "transfer/transfer_record.h"
 
 namespace vantry::client {
@@ -35,18 +35,9 @@ std::optional<std::pair<int64_t, std::string>> SplitName(const std::string& name
 }  // namespace
 
 std::vector<TransferFile> ListTransferFiles(const std::string& directory, const Clock& clock) {
-  std::error_code error;
-  std::filesystem::path host = std::filesystem::absolute(directory, error);
-  if (error || !std::filesystem::is_directory(host, error)) {
-    throw UsageError("no directory \"" + directory + "\"");
-  }
-  // The host's whole tree is drive Z:, as the service sees it without a [Drives] section.
-  DriveMap drives;
-  PosixFileSystem file_system(drives);
-  std::optional<std::string> windows_dir =
-      HostToWindowsDirectory(drives, host.lexically_normal().string());
-  if (!windows_dir) throw UsageError("cannot name the directory \"" + directory + "\"");
-  const std::string dir = IncludeTrailingBackslash(*windows_dir);
+  LocalDirectory local(directory);
+  PosixFileSystem& file_system = local.Files();
+  const std::string dir = IncludeTrailingBackslash(local.WindowsPath());
   std::vector<TransferFile> files;
   for (const char* pattern : {"*.part_*", "*.work", "*.work.record"}) {
     for (const FileEntry& entry : file_system.FindFiles(dir + pattern)) {

@@ -3,14 +3,13 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <set>
 
 #include "lib/servermaintanence/MakeDiskSpace.h"
 #include "platform/codepage.h"
 #include "platform/file_system.h"
 #include "platform/path_helpers.h"
-#include "tools/usage_error.h"
+#include "tools/local_directory.h"
 
 namespace vantry::client {
 namespace {
@@ -36,20 +35,11 @@ std::vector<PlannedBackup> PlanReclamation(const std::string& directory,
                                            const std::string& database_file,
                                            TVantry_DeleteStrategyType strategy,
                                            const Clock& clock) {
-  std::error_code error;
-  std::filesystem::path host = std::filesystem::absolute(directory, error);
-  if (error || !std::filesystem::is_directory(host, error)) {
-    throw UsageError("no directory \"" + directory + "\"");
-  }
-  // The host's whole tree is drive Z:, as the service sees it without a [Drives] section.
-  DriveMap drives;
-  PosixFileSystem file_system(drives);
-  std::optional<std::string> windows_dir =
-      HostToWindowsDirectory(drives, host.lexically_normal().string());
-  if (!windows_dir) throw UsageError("cannot name the directory \"" + directory + "\"");
+  LocalDirectory local(directory);
+  PosixFileSystem& file_system = local.Files();
   BackupDeletionPlan plan =
       PlanBackupDeletion(file_system, clock, ExtractFileName(Utf8ToAnsi(database_file)),
-                         ExcludeTrailingBackslash(*windows_dir), static_cast<int>(strategy));
+                         ExcludeTrailingBackslash(local.WindowsPath()), static_cast<int>(strategy));
   std::set<std::string> deleted(plan.delete_list.begin(), plan.delete_list.end());
   const TBackupList& list = *plan.backup_list;
   std::vector<PlannedBackup> backups;
