@@ -1,5 +1,10 @@
 #include "host/windows_service.h"
 
+#include <cmath>
+
+#include "host/settings_check.h"
+#include "platform/event_log.h"
+
 #include "platform/exception.h"
 #include "platform/file_helpers.h"
 #include "platform/identity.h"
@@ -64,6 +69,7 @@ void TWindowsService::ServiceStart() {
   }
   LoadAllowedSourceIPs();
   ReadSettings();
+  ReportConfiguration();
   timCleanUp_.SetInterval(kCleanUpIntervalMs);
   timCleanUp_.SetEnabled(true);
   SetServerActive(true);
@@ -86,6 +92,7 @@ void TWindowsService::ServicePause() {
 void TWindowsService::ServiceContinue() {
   LoadAllowedSourceIPs();
   ReadSettings();
+  ReportConfiguration();
   timCleanUp_.SetInterval(kCleanUpIntervalMs);
   timCleanUp_.SetEnabled(true);
 }
@@ -173,9 +180,11 @@ std::pair<FileSystem*, std::string> TWindowsService::OwnFile(const char* name) {
 void TWindowsService::LoadAllowedSourceIPs() {
   Lock lock(lock_);
   allowed_source_ips_.Clear();
+  allow_list_read_.reset();
   auto [files, path] = OwnFile(kAllowedSourceIPsFileName);
   if (path.empty() || !files->FileExists(path)) return;
-  allowed_source_ips_ = ParseAllowedSourceIPs(files->ReadWholeFile(path));
+  allow_list_read_ = files->ReadWholeFile(path);
+  allowed_source_ips_ = ParseAllowedSourceIPs(*allow_list_read_);
 }
 
 bool TWindowsService::IsSourceIPCheckActive() const {
@@ -192,7 +201,51 @@ void TWindowsService::ROServerInternalServerConnect(TROTCPConnection& connection
   // The two tests lock separately: a reload in between admits or refuses by either list,
   // both of which were valid.
   if (!IsSourceIPCheckActive()) return;
-  if (IsSourceIPRefused(connection.PeerAddress())) connection.Close();
+  if (!IsSourceIPRefused(connection.PeerAddress())) return;
+  NoteRefusedCaller(connection.PeerAddress());
+  connection.Close();
+}
+
+void TWindowsService::NoteRefusedCaller(const std::string& address) {
+  constexpr double kMinute = 1.0 / (24 * 60);  // in days, as the clock counts
+  const double now = clock_.Now();
+  {
+    std::lock_guard<std::mutex> lock(refused_lock_);
+    auto [it, fresh] = refused_reported_.try_emplace(address, now);
+    if (!fresh && std::abs(now - it->second) < kMinute) return;
+    it->second = now;
+    // Forget addresses quiet for a minute, so a scan of many addresses does not grow the map.
+    std::erase_if(refused_reported_, [&](const auto& entry) {
+      return std::abs(now - entry.second) >= kMinute;
+    });
+  }
+  Warn(Format("refused a caller from %s: not in AllowedSourceIPs.txt", address));
+}
+
+void TWindowsService::Warn(const std::string& text) const {
+  if (options_.warn) {
+    options_.warn(text);
+  } else {
+    WriteEventLogWarning(kServiceName, "warning: " + text);
+  }
+}
+
+void TWindowsService::ReportConfiguration() {
+  for (const std::string& warning : CheckConfiguration()) Warn(warning);
+}
+
+std::vector<std::string> TWindowsService::CheckConfiguration() {
+  IniFile ini;
+  TConfigurationToCheck config;
+  {
+    Lock lock(lock_);
+    ini = ini_read_;
+    config.allowed_source_ips = allow_list_read_;
+  }
+  config.ini = &ini;
+  config.home_dir = options_.home_dir;
+  config.directory_exists = HostDirectoryExists;
+  return vantry::CheckConfiguration(config);
 }
 
 void TWindowsService::ROTLSServerConnect(TROTCPConnection& connection) {
@@ -236,6 +289,7 @@ void TWindowsService::ReadSettings() {
   }
   drives_.Replace(roots);
   executable_dir_ = executable_dir;
+  ini_read_ = std::move(ini);
   settings_ = std::move(read.settings);
   other_target_servers_ = std::move(read.other_target_servers);
   server_settings_ = std::move(server);

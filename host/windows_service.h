@@ -12,6 +12,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -49,6 +51,9 @@ struct THostOptions {
   // The TLS listener's port in place of [TLS] Port, which then need not be set (0: any free
   // port, ROTLSServer().GetPort() tells which); nothing: as the file says.
   std::optional<int> tls_port = {};
+  // Where the warnings of the settings check and of refused callers go; empty: the system log
+  // and stderr (WriteEventLogWarning), behind "warning: ".
+  std::function<void(const std::string&)> warn = {};
 };
 
 class TWindowsService : public IVantryHost {
@@ -86,12 +91,17 @@ class TWindowsService : public IVantryHost {
   // "#" removed. Throws EFOpenError "Cannot open file "%s". %s" when the file exists but cannot
   // be read; the list is then empty and every caller is admitted.
   void LoadAllowedSourceIPs();
+  // The settings check (host/settings_check.h) over the files as the last ReadSettings and
+  // LoadAllowedSourceIPs read them: one warning line per finding. ServiceStart and
+  // ServiceContinue write them after reading.
+  std::vector<std::string> CheckConfiguration();
   // True when the allow-list holds at least one entry.
   bool IsSourceIPCheckActive() const;
   // True when `address` (dotted text) is not in the allow-list.
   bool IsSourceIPRefused(const std::string& address) const;
   // The server's connect hook: closes a new connection from a caller outside an active
-  // allow-list before anything is read from it. Each test takes the host lock on its own.
+  // allow-list before anything is read from it, with one warning per address and minute. Each
+  // test takes the host lock on its own.
   void ROServerInternalServerConnect(TROTCPConnection& connection);
   // The TLS listener's connect hook: the same admission, then the TLS handshake with the
   // certificates and allowed names in effect (ETlsError closes the connection unserved).
@@ -154,6 +164,11 @@ class TWindowsService : public IVantryHost {
   // The expiry pass of the backup-permission registry, run by timCleanUpTimer: removes every
   // permission older than MaxBackupTimeMinutes whole minutes.
   void ExpireBackupPermissions();
+  void Warn(const std::string& text) const;
+  // Writes the settings check's warnings.
+  void ReportConfiguration();
+  // One warning for a refused caller, unless `address` had one within the last minute.
+  void NoteRefusedCaller(const std::string& address);
 
   const THostOptions options_;
   DriveMap& drives_;
@@ -173,6 +188,12 @@ class TWindowsService : public IVantryHost {
   std::shared_ptr<const TlsContext> tls_client_context_;  // guarded by lock_
   std::string instance_guid_;                      // guarded by lock_
   std::string executable_dir_;                     // guarded by lock_
+  IniFile ini_read_;  // "Vantry.ini" as last read, for the settings check; guarded by lock_
+  std::optional<std::string> allow_list_read_;  // likewise "AllowedSourceIPs.txt"
+  // When each refused address was last reported (local time); refusals only, so the lock
+  // costs admitted callers nothing.
+  std::mutex refused_lock_;
+  std::map<std::string, double> refused_reported_;  // guarded by refused_lock_
 
   // The host's own view of the file system, for its own files when the callers' map does not
   // reach the home directory.

@@ -48,7 +48,29 @@ class WindowsServiceTest : public ::testing::Test {
   WindowsServiceTest()
       : file_system_(drives_),
         clock_(45000.5),
-        host_(THostOptions{home_.path(), 0, "127.0.0.1"}, drives_, file_system_, clock_) {}
+        host_(CapturingWarnings(THostOptions{home_.path(), 0, "127.0.0.1"}), drives_,
+              file_system_, clock_) {}
+
+  THostOptions CapturingWarnings(THostOptions options) {
+    options.warn = [this](const std::string& text) {
+      std::lock_guard<std::mutex> lock(warnings_lock_);
+      warnings_.push_back(text);
+    };
+    return options;
+  }
+  std::vector<std::string> Warnings() {
+    std::lock_guard<std::mutex> lock(warnings_lock_);
+    return warnings_;
+  }
+  // Connects from `address` and waits until the host closes the connection unanswered.
+  void ConnectRefused(const char* address) {
+    Socket refused = Socket::Create();
+    refused.Bind(address, 0);
+    refused.Connect("127.0.0.1", host_.ROServer().GetPort());
+    ASSERT_TRUE(refused.WaitReadable(10000));
+    char byte;
+    EXPECT_EQ(refused.Receive(&byte, 1), 0u);  // an orderly close, nothing sent
+  }
 
   // The home directory as callers see it: "Z:\tmp\vantry-XXXXXX\".
   std::string ExecutableDir() const {
@@ -95,6 +117,8 @@ class WindowsServiceTest : public ::testing::Test {
   DriveMap drives_;
   LockCheckingFileSystem file_system_;
   FixedClock clock_;
+  std::mutex warnings_lock_;
+  std::vector<std::string> warnings_;  // guarded by warnings_lock_
   TWindowsService host_;
 };
 
@@ -340,17 +364,41 @@ TEST_F(WindowsServiceTest, ConnectHookClosesRefusedCallersBeforeReadingAByte) {
   host_.ServiceStart();
   EXPECT_EQ(Exchange("12345"), "PROBEDOK");
 
-  Socket refused = Socket::Create();
-  refused.Bind("127.0.0.2", 0);
-  refused.Connect("127.0.0.1", host_.ROServer().GetPort());
-  ASSERT_TRUE(refused.WaitReadable(10000));
-  char byte;
-  EXPECT_EQ(refused.Receive(&byte, 1), 0u);  // an orderly close, nothing sent
+  ConnectRefused("127.0.0.2");
 
   WriteAllowList("127.0.0.2\n");
   host_.ServiceContinue();
   // Closed in order, or reset when the request was still unread: no answer either way.
   EXPECT_THROW(Exchange("12345"), ENetError);
+}
+
+TEST_F(WindowsServiceTest, ARefusedCallerIsReportedOncePerAddressAndMinute) {
+  WriteAllowList("127.0.0.1\n");
+  host_.ServiceStart();
+  ConnectRefused("127.0.0.2");
+  ConnectRefused("127.0.0.2");
+  ConnectRefused("127.0.0.3");
+  clock_.Set(45000.5 + 59.0 / 86400);
+  ConnectRefused("127.0.0.2");
+  clock_.Set(45000.5 + 61.0 / 86400);
+  ConnectRefused("127.0.0.2");
+  EXPECT_THAT(Warnings(),
+              ElementsAre("refused a caller from 127.0.0.2: not in AllowedSourceIPs.txt",
+                          "refused a caller from 127.0.0.3: not in AllowedSourceIPs.txt",
+                          "refused a caller from 127.0.0.2: not in AllowedSourceIPs.txt"));
+}
+
+TEST_F(WindowsServiceTest, StartAndContinueWarnAboutWhatTheSettingsCheckFinds) {
+  WriteIni("[Vantry]\nAllowedBackups=two\nDefaultDeleteStrategy=sometimes\n");
+  host_.ServiceStart();
+  // The values are still the ones the service has always taken for such a file.
+  EXPECT_EQ(host_.GetSettings().AllowedBackups, 1);
+  EXPECT_EQ(host_.GetSettings().DefaultDeleteStrategy, "SOMETIMES");
+  EXPECT_EQ(Warnings().size(), 2u);
+  WriteIni("[Vantry]\nAllowedBackups=2\n");
+  WriteAllowList("127.0.0.0/8\n");
+  host_.ServiceContinue();
+  EXPECT_THAT(Warnings(), ElementsAre(testing::_, testing::_, testing::HasSubstr("127.0.0.0/8")));
 }
 
 }  // namespace

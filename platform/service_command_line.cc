@@ -68,6 +68,9 @@ std::optional<ServiceCommandLine> ParseServiceCommandLine(int argc, const char* 
                  "TCP port of the TLS listener, in place of [TLS] Port (0: any free port)")
       ->check(CLI::Range(0, 65535));
   app.add_option("--unit-dir", o.unit_dir, "Where INSTALL and UNINSTALL put the systemd unit");
+  app.add_flag("--check-config", o.check_config,
+               "Check Vantry.ini and AllowedSourceIPs.txt in the home directory, print one line "
+               "per finding and end (exit code 1 when there is any)");
   app.add_flag("--verbose", o.verbose,
                "Print one diagnostic line per handled control request on stderr");
   std::reverse(options.begin(), options.end());  // CLI11 takes a vector back to front
