@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "host/metrics_text.h"
 #include "host/settings_check.h"
 #include "platform/event_log.h"
 
@@ -29,7 +30,8 @@ TWindowsService::TWindowsService(THostOptions options, DriveMap& drives, FileSys
 }
 
 TWindowsService::~TWindowsService() {
-  // Waits for the connection threads, which may be in the hooks.
+  // Waits for the connection threads, which may be in the hooks, and for a scrape in progress.
+  metrics_server_.reset();
   ro_tls_server_.reset();
   ro_server_.reset();
   timCleanUp_.on_timer = nullptr;
@@ -87,6 +89,7 @@ void TWindowsService::ServiceStop() {
 void TWindowsService::ServicePause() {
   // Only the expiry of permissions pauses; remote calls are still served.
   timCleanUp_.SetEnabled(false);
+  paused_ = true;
 }
 
 void TWindowsService::ServiceContinue() {
@@ -95,12 +98,15 @@ void TWindowsService::ServiceContinue() {
   ReportConfiguration();
   timCleanUp_.SetInterval(kCleanUpIntervalMs);
   timCleanUp_.SetEnabled(true);
+  paused_ = false;
 }
 
 void TWindowsService::timCleanUpTimer() { ExpireBackupPermissions(); }
 
 void TWindowsService::SetServerActive(bool active) {
   if (!active) {
+    metrics_server_.reset();
+    settings_read_ = false;
     // Both go off, also when the first fails; the first failure is reported.
     std::exception_ptr failure;
     for (TROTCPServer* server : {ro_tls_server_.get(), ro_server_.get()}) {
@@ -120,20 +126,87 @@ void TWindowsService::SetServerActive(bool active) {
                                  ? listen.listen_address
                                  : options_.bind_address);
   ro_server_->SetActive(true);
-  if (!tls) return;
   try {
-    ro_tls_server_->SetPort(options_.tls_port.value_or(listen.tls_port));
-    ro_tls_server_->SetBindAddress(listen.tls_listen_address);
-    ro_tls_server_->SetActive(true);
+    if (tls) {
+      ro_tls_server_->SetPort(options_.tls_port.value_or(listen.tls_port));
+      ro_tls_server_->SetBindAddress(listen.tls_listen_address);
+      ro_tls_server_->SetActive(true);
+    }
+    paused_ = false;
+    settings_read_ = true;
+    // Without a metrics port nothing more listens.
+    if (options_.metrics_port.has_value() || listen.metrics_port != 0) {
+      metrics_server_ = std::make_unique<HttpServer>(
+          listen.metrics_listen_address, options_.metrics_port.value_or(listen.metrics_port),
+          [this](const std::string& path) { return AnswerMonitoring(path); });
+    }
   } catch (...) {
+    ro_tls_server_->SetActive(false);
     ro_server_->SetActive(false);
     throw;
   }
 }
 
+int TWindowsService::MetricsPort() const {
+  return metrics_server_ ? metrics_server_->Port() : 0;
+}
+
+HttpResponse TWindowsService::AnswerMonitoring(const std::string& path) {
+  if (path == "/healthz") {
+    if (!settings_read_ || !ro_server_->Active()) return {503, "text/plain", "not listening\n"};
+    if (paused_) return {503, "text/plain", "paused: backup permissions do not expire\n"};
+    return {200, "text/plain", "ok\n"};
+  }
+  if (path != "/metrics") return {404, "text/plain", "only /metrics and /healthz\n"};
+  MetricsText m;
+  m.Family("vantry_up", "gauge", "1 while the service listens with its settings read.");
+  m.Sample("vantry_up", settings_read_ && ro_server_->Active() ? 1 : 0);
+  m.Family("vantry_paused", "gauge", "1 while the service is paused (permissions do not expire).");
+  m.Sample("vantry_paused", paused_ ? 1 : 0);
+  m.Family("vantry_connections_accepted_total", "counter",
+           "Connections admitted by the allow-list, on every listener.");
+  m.Sample("vantry_connections_accepted_total", static_cast<double>(connections_accepted_));
+  m.Family("vantry_connections_refused_total", "counter",
+           "Connections closed unserved because the caller is not in the allow-list.");
+  m.Sample("vantry_connections_refused_total", static_cast<double>(connections_refused_));
+  m.Family("vantry_tls_handshake_failures_total", "counter",
+           "TLS handshakes of callers that failed (certificate, name, version or timeout).");
+  m.Sample("vantry_tls_handshake_failures_total", static_cast<double>(tls_handshake_failures_));
+  int32_t granted = 0, limit = 0;
+  BackupPermissionGranted(granted, limit);
+  m.Family("vantry_backup_permissions_in_use", "gauge", "Backup permissions held now.");
+  m.Sample("vantry_backup_permissions_in_use", granted);
+  m.Family("vantry_backup_permissions_limit", "gauge",
+           "Backup permissions that scheduled requests may hold at once (AllowedBackups).");
+  m.Sample("vantry_backup_permissions_limit", limit);
+  m.Family("vantry_backup_permissions_expired_total", "counter",
+           "Backup permissions removed by the expiry timer (older than MaxBackupTimeMinutes).");
+  m.Sample("vantry_backup_permissions_expired_total", static_cast<double>(permissions_expired_));
+  m.Family("vantry_drive_free_bytes", "gauge",
+           "Bytes free for the service on the volume of each mapped drive.");
+  for (const auto& [letter, root] : drives_.Snapshot()) {
+    if (root.empty()) continue;
+    try {
+      m.Sample("vantry_drive_free_bytes",
+               static_cast<double>(file_system_.GetFreeBytesAvailable(std::string(1, letter) + ":\\")),
+               {{"drive", std::string(1, letter)}});
+    } catch (const std::exception&) {
+      // A drive whose directory is gone has no figure; the settings check names it.
+    }
+  }
+  ProcessUsage usage = CurrentProcessUsage();
+  m.Family("process_resident_memory_bytes", "gauge", "Resident memory size in bytes.");
+  m.Sample("process_resident_memory_bytes", static_cast<double>(usage.resident_bytes));
+  m.Family("process_threads", "gauge", "Threads of the process.");
+  m.Sample("process_threads", static_cast<double>(usage.threads));
+  return {200, "text/plain; version=0.0.4; charset=utf-8", m.Text()};
+}
+
 void TWindowsService::ExpireBackupPermissions() {
   Lock lock(lock_);
+  const size_t before = backup_permissions_.Count();
   backup_permissions_.Expire(settings_.MaxBackupTimeMinutes, clock_.Now());
+  permissions_expired_.fetch_add(before - backup_permissions_.Count(), std::memory_order_relaxed);
 }
 
 bool TWindowsService::IsInBackupPeriod() const {
@@ -200,8 +273,11 @@ bool TWindowsService::IsSourceIPRefused(const std::string& address) const {
 void TWindowsService::ROServerInternalServerConnect(TROTCPConnection& connection) {
   // The two tests lock separately: a reload in between admits or refuses by either list,
   // both of which were valid.
-  if (!IsSourceIPCheckActive()) return;
-  if (!IsSourceIPRefused(connection.PeerAddress())) return;
+  if (!IsSourceIPCheckActive() || !IsSourceIPRefused(connection.PeerAddress())) {
+    connections_accepted_.fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
+  connections_refused_.fetch_add(1, std::memory_order_relaxed);
   NoteRefusedCaller(connection.PeerAddress());
   connection.Close();
 }
@@ -261,7 +337,12 @@ void TWindowsService::ROTLSServerConnect(TROTCPConnection& connection) {
     connection.Close();
     return;
   }
-  connection.StartServerTls(std::move(context));
+  try {
+    connection.StartServerTls(std::move(context));
+  } catch (const ETlsError&) {
+    tls_handshake_failures_.fetch_add(1, std::memory_order_relaxed);
+    throw;
+  }
 }
 
 void TWindowsService::ReadSettings() {

@@ -11,6 +11,7 @@
 // a re-entrant mutex, for its whole duration; nothing that refers into host state leaves the lock.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -25,6 +26,7 @@
 #include "host/string_lists.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
+#include "platform/http_server.h"
 #include "platform/paths.h"
 #include "platform/service_host.h"
 #include "remoting/frame_format.h"
@@ -54,6 +56,9 @@ struct THostOptions {
   // Where the warnings of the settings check and of refused callers go; empty: the system log
   // and stderr (WriteEventLogWarning), behind "warning: ".
   std::function<void(const std::string&)> warn = {};
+  // The metrics listener's port in place of [Metrics] Port (0: any free port,
+  // MetricsPort() tells which); nothing: as the file says.
+  std::optional<int> metrics_port = {};
 };
 
 class TWindowsService : public IVantryHost {
@@ -139,6 +144,12 @@ class TWindowsService : public IVantryHost {
   // every setting.
   std::string DescribeState() const;
 
+  // The monitoring endpoint's answers: "/metrics" in the Prometheus text format, "/healthz"
+  // 200 while the service runs with its settings read, 503 with the reason otherwise.
+  HttpResponse AnswerMonitoring(const std::string& path);
+  // The port the metrics listener is bound to; 0 while there is none.
+  int MetricsPort() const;
+
   // The host lock (re-entrant), for tests that check what runs under it.
   std::recursive_mutex& HostLock() const { return lock_; }
   // The periodic timer the service framework fires on the main thread.
@@ -194,6 +205,16 @@ class TWindowsService : public IVantryHost {
   // costs admitted callers nothing.
   std::mutex refused_lock_;
   std::map<std::string, double> refused_reported_;  // guarded by refused_lock_
+
+  // Counted on the connection threads without a lock.
+  std::atomic<uint64_t> connections_accepted_{0};
+  std::atomic<uint64_t> connections_refused_{0};
+  std::atomic<uint64_t> tls_handshake_failures_{0};
+  std::atomic<uint64_t> permissions_expired_{0};
+  std::atomic<bool> paused_{false};
+  std::atomic<bool> settings_read_{false};
+  // The monitoring listener: on from a start to a stop when a metrics port is set.
+  std::unique_ptr<HttpServer> metrics_server_;
 
   // The host's own view of the file system, for its own files when the callers' map does not
   // reach the home directory.

@@ -6,6 +6,9 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <map>
+#include <set>
+#include <sstream>
 
 #include "platform/exception.h"
 #include "platform/identity.h"
@@ -399,6 +402,121 @@ TEST_F(WindowsServiceTest, StartAndContinueWarnAboutWhatTheSettingsCheckFinds) {
   WriteAllowList("127.0.0.0/8\n");
   host_.ServiceContinue();
   EXPECT_THAT(Warnings(), ElementsAre(testing::_, testing::_, testing::HasSubstr("127.0.0.0/8")));
+}
+
+struct HttpAnswer {
+  int status = 0;
+  std::string body;
+};
+
+// One GET over a fresh connection, read to the server's close.
+HttpAnswer HttpGet(int port, const std::string& path) {
+  Socket socket = Socket::Create();
+  socket.Connect("127.0.0.1", port);
+  std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+  for (size_t sent = 0; sent < request.size();) {
+    sent += socket.Send(request.data() + sent, request.size() - sent);
+  }
+  std::string reply;
+  char buffer[4096];
+  while (size_t n = socket.Receive(buffer, sizeof buffer)) reply.append(buffer, n);
+  HttpAnswer answer;
+  if (reply.size() > 12) answer.status = std::stoi(reply.substr(9, 3));
+  size_t body = reply.find("\r\n\r\n");
+  if (body != std::string::npos) answer.body = reply.substr(body + 4);
+  return answer;
+}
+
+// Parses an exposition back: every sample's family must have been announced by HELP and TYPE
+// before it. Returns the samples (name with labels -> value) and the type of each family.
+struct Exposition {
+  std::map<std::string, double> samples;
+  std::map<std::string, std::string> types;
+};
+Exposition ParseExposition(const std::string& text) {
+  Exposition e;
+  std::set<std::string> helped;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream words(line);
+    std::string first, name, rest;
+    words >> first;
+    if (first == "#") {
+      words >> rest >> name;
+      if (rest == "HELP") helped.insert(name);
+      if (rest == "TYPE") words >> e.types[name];
+      continue;
+    }
+    std::string family = first.substr(0, first.find('{'));
+    EXPECT_TRUE(helped.count(family) && e.types.count(family)) << "no HELP/TYPE: " << line;
+    double value = 0;
+    EXPECT_TRUE(static_cast<bool>(words >> value)) << line;
+    e.samples[first] = value;
+  }
+  return e;
+}
+
+class MetricsTest : public WindowsServiceTest {
+ protected:
+  MetricsTest()
+      : metrics_host_(Options(), drives_, file_system_, clock_) {}
+  THostOptions Options() {
+    THostOptions options = CapturingWarnings(THostOptions{home_.path(), 0, "127.0.0.1"});
+    options.metrics_port = 0;
+    return options;
+  }
+  int Port() { return metrics_host_.MetricsPort(); }
+  TWindowsService metrics_host_;
+};
+
+TEST_F(MetricsTest, MetricsParseBackAndCountersOnlyGrow) {
+  WriteAllowList("127.0.0.1\n");
+  metrics_host_.ServiceStart();
+  ASSERT_GT(Port(), 0);
+  HttpAnswer first = HttpGet(Port(), "/metrics");
+  EXPECT_EQ(first.status, 200);
+  Exposition before = ParseExposition(first.body);
+  EXPECT_EQ(before.samples["vantry_up"], 1);
+  EXPECT_GT(before.samples["process_threads"], 1);
+  EXPECT_GT(before.samples["process_resident_memory_bytes"], 0);
+  EXPECT_EQ(before.samples["vantry_backup_permissions_limit"], 1);
+
+  Socket refused = Socket::Create();
+  refused.Bind("127.0.0.2", 0);
+  refused.Connect("127.0.0.1", metrics_host_.ROServer().GetPort());
+  ASSERT_TRUE(refused.WaitReadable(10000));
+  char byte;
+  EXPECT_EQ(refused.Receive(&byte, 1), 0u);
+  metrics_host_.RequestManualBackupPermission("db.fbk");
+
+  Exposition after = ParseExposition(HttpGet(Port(), "/metrics").body);
+  EXPECT_EQ(after.samples["vantry_connections_refused_total"],
+            before.samples["vantry_connections_refused_total"] + 1);
+  EXPECT_EQ(after.samples["vantry_backup_permissions_in_use"], 1);
+  for (const auto& [sample, value] : before.samples) {
+    std::string family = sample.substr(0, sample.find('{'));
+    if (after.types[family] == "counter") EXPECT_GE(after.samples[sample], value) << sample;
+  }
+  EXPECT_EQ(HttpGet(Port(), "/nothing").status, 404);
+}
+
+TEST_F(MetricsTest, HealthzAnswers503WhilePausedAnd200AfterContinue) {
+  metrics_host_.ServiceStart();
+  EXPECT_EQ(HttpGet(Port(), "/healthz").status, 200);
+  metrics_host_.ServicePause();
+  HttpAnswer paused = HttpGet(Port(), "/healthz");
+  EXPECT_EQ(paused.status, 503);
+  EXPECT_EQ(paused.body, "paused: backup permissions do not expire\n");
+  metrics_host_.ServiceContinue();
+  EXPECT_EQ(HttpGet(Port(), "/healthz").status, 200);
+  metrics_host_.ServiceStop();
+  EXPECT_EQ(Port(), 0);  // the listener goes with the service
+}
+
+TEST_F(WindowsServiceTest, WithoutAMetricsPortNothingMoreListens) {
+  host_.ServiceStart();
+  EXPECT_EQ(host_.MetricsPort(), 0);
 }
 
 }  // namespace
