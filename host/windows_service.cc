@@ -44,6 +44,7 @@ void TWindowsService::ServiceCreate() {
   TROMessageDispatcher& dispatcher = ro_server_->Dispatchers().Add(kMessageComponentName);
   dispatcher.SetMessage(ro_message_.get());
   dispatcher.SetEnabled(true);
+  dispatcher.on_call = [this](const TROCallRecord& call) { calls_.Record(call); };
   ro_server_->SetPort(options_.port);
   ro_server_->SetBindAddress(options_.bind_address);
   ro_server_->on_connect = [this](TROTCPConnection& connection) {
@@ -55,6 +56,7 @@ void TWindowsService::ServiceCreate() {
   TROMessageDispatcher& tls_dispatcher = ro_tls_server_->Dispatchers().Add(kMessageComponentName);
   tls_dispatcher.SetMessage(ro_message_.get());
   tls_dispatcher.SetEnabled(true);
+  tls_dispatcher.on_call = [this](const TROCallRecord& call) { calls_.Record(call); };
   ro_tls_server_->on_connect = [this](TROTCPConnection& connection) {
     ROTLSServerConnect(connection);
   };
@@ -163,6 +165,7 @@ HttpResponse TWindowsService::AnswerMonitoring(const std::string& path) {
   m.Sample("vantry_up", settings_read_ && ro_server_->Active() ? 1 : 0);
   m.Family("vantry_paused", "gauge", "1 while the service is paused (permissions do not expire).");
   m.Sample("vantry_paused", paused_ ? 1 : 0);
+  calls_.Write(m);
   m.Family("vantry_connections_accepted_total", "counter",
            "Connections admitted by the allow-list, on every listener.");
   m.Sample("vantry_connections_accepted_total", static_cast<double>(connections_accepted_));

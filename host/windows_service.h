@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "host/backup_permissions.h"
+#include "host/call_metrics.h"
 #include "host/settings.h"
 #include "host/string_lists.h"
 #include "platform/clock.h"
@@ -207,6 +208,7 @@ class TWindowsService : public IVantryHost {
   std::map<std::string, double> refused_reported_;  // guarded by refused_lock_
 
   // Counted on the connection threads without a lock.
+  TCallMetrics calls_;
   std::atomic<uint64_t> connections_accepted_{0};
   std::atomic<uint64_t> connections_refused_{0};
   std::atomic<uint64_t> tls_handshake_failures_{0};

@@ -10,6 +10,7 @@
 #include <set>
 #include <sstream>
 
+#include "host/testing/exposition.h"
 #include "platform/exception.h"
 #include "platform/identity.h"
 #include "platform/socket.h"
@@ -404,6 +405,9 @@ TEST_F(WindowsServiceTest, StartAndContinueWarnAboutWhatTheSettingsCheckFinds) {
   EXPECT_THAT(Warnings(), ElementsAre(testing::_, testing::_, testing::HasSubstr("127.0.0.0/8")));
 }
 
+using testing_exposition::Exposition;
+using testing_exposition::ParseExposition;
+
 struct HttpAnswer {
   int status = 0;
   std::string body;
@@ -425,36 +429,6 @@ HttpAnswer HttpGet(int port, const std::string& path) {
   size_t body = reply.find("\r\n\r\n");
   if (body != std::string::npos) answer.body = reply.substr(body + 4);
   return answer;
-}
-
-// Parses an exposition back: every sample's family must have been announced by HELP and TYPE
-// before it. Returns the samples (name with labels -> value) and the type of each family.
-struct Exposition {
-  std::map<std::string, double> samples;
-  std::map<std::string, std::string> types;
-};
-Exposition ParseExposition(const std::string& text) {
-  Exposition e;
-  std::set<std::string> helped;
-  std::istringstream lines(text);
-  std::string line;
-  while (std::getline(lines, line)) {
-    std::istringstream words(line);
-    std::string first, name, rest;
-    words >> first;
-    if (first == "#") {
-      words >> rest >> name;
-      if (rest == "HELP") helped.insert(name);
-      if (rest == "TYPE") words >> e.types[name];
-      continue;
-    }
-    std::string family = first.substr(0, first.find('{'));
-    EXPECT_TRUE(helped.count(family) && e.types.count(family)) << "no HELP/TYPE: " << line;
-    double value = 0;
-    EXPECT_TRUE(static_cast<bool>(words >> value)) << line;
-    e.samples[first] = value;
-  }
-  return e;
 }
 
 class MetricsTest : public WindowsServiceTest {
