@@ -149,6 +149,18 @@ void TWindowsService::SetServerActive(bool active) {
   }
 }
 
+void TWindowsService::CountActivity(THostActivity activity, int64_t amount) {
+  std::atomic<uint64_t>* counter = nullptr;
+  switch (activity) {
+    case THostActivity::kBackupBytesReceived: counter = &backup_bytes_received_; break;
+    case THostActivity::kBackupBytesSent: counter = &backup_bytes_sent_; break;
+    case THostActivity::kBytesArchived: counter = &bytes_archived_; break;
+  }
+  if (counter != nullptr && amount > 0) {
+    counter->fetch_add(static_cast<uint64_t>(amount), std::memory_order_relaxed);
+  }
+}
+
 int TWindowsService::MetricsPort() const {
   return metrics_server_ ? metrics_server_->Port() : 0;
 }
@@ -175,6 +187,15 @@ HttpResponse TWindowsService::AnswerMonitoring(const std::string& path) {
   m.Family("vantry_tls_handshake_failures_total", "counter",
            "TLS handshakes of callers that failed (certificate, name, version or timeout).");
   m.Sample("vantry_tls_handshake_failures_total", static_cast<double>(tls_handshake_failures_));
+  m.Family("vantry_backup_received_bytes_total", "counter",
+           "Bytes of backup chunks received and appended to part files.");
+  m.Sample("vantry_backup_received_bytes_total", static_cast<double>(backup_bytes_received_));
+  m.Family("vantry_backup_sent_bytes_total", "counter",
+           "Bytes of backup files sent whole to other instances.");
+  m.Sample("vantry_backup_sent_bytes_total", static_cast<double>(backup_bytes_sent_));
+  m.Family("vantry_archived_bytes_total", "counter",
+           "Sizes of the files replaced by a ZIP archive.");
+  m.Sample("vantry_archived_bytes_total", static_cast<double>(bytes_archived_));
   int32_t granted = 0, limit = 0;
   BackupPermissionGranted(granted, limit);
   m.Family("vantry_backup_permissions_in_use", "gauge", "Backup permissions held now.");

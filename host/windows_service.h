@@ -132,6 +132,7 @@ class TWindowsService : public IVantryHost {
   bool RequestManualBackupPermission(const std::string& backup_file_name) override;
   bool BackupPermissionGranted(int32_t& granted, int32_t& max_limit) override;
   bool RequestBackupPermissionCompleted(const std::string& backup_file_name) override;
+  void CountActivity(THostActivity activity, int64_t amount) override;
   // Whether the hour of the clock's local time lies in the backup period of the settings.
   bool IsInBackupPeriod() const;
   // The executable's directory as callers see it: the home directory in Windows form, ending
@@ -213,6 +214,9 @@ class TWindowsService : public IVantryHost {
   std::atomic<uint64_t> connections_refused_{0};
   std::atomic<uint64_t> tls_handshake_failures_{0};
   std::atomic<uint64_t> permissions_expired_{0};
+  std::atomic<uint64_t> backup_bytes_received_{0};
+  std::atomic<uint64_t> backup_bytes_sent_{0};
+  std::atomic<uint64_t> bytes_archived_{0};
   std::atomic<bool> paused_{false};
   std::atomic<bool> settings_read_{false};
   // The monitoring listener: on from a start to a stop when a metrics port is set.

@@ -64,6 +64,7 @@ void TVantryService::SendBackup(const std::string& source_file_name,
   int64_t size = source->Size();
   SendBackupChunks(*target, *source, target_file_name, 0, size);
   source->Close();
+  host_.CountActivity(THostActivity::kBackupBytesSent, size);
 }
 
 }  // namespace vantry
