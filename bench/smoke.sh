@@ -40,6 +40,9 @@ case $name in
   lookup_bench.sh)
     SECONDS_PER_RUN=1 FILES=100 bash "$here/lookup_bench.sh" "$build"
     ;;
+  metrics_scrape_bench.sh)
+    ROUNDS=1 SECONDS_PER_RUN=1 bash "$here/metrics_scrape_bench.sh" "$build"
+    ;;
   small_calls_bench.sh)
     ROUNDS=1 SECONDS_PER_RUN=1 bash "$here/small_calls_bench.sh" "$build"
     ;;

@@ -125,6 +125,12 @@ std::vector<std::pair<std::string, std::string>> IniFile::ReadSection(
   return {s->second.begin(), s->second.end()};
 }
 
+std::vector<std::string> IniFile::SectionNames() const {
+  std::vector<std::string> names;
+  for (const auto& [name, keys] : sections_) names.push_back(name);
+  return names;
+}
+
 std::optional<int32_t> TryParseInteger(std::string_view text) {
   bool negative = false;
   if (!text.empty() && (text.front() == '-' || text.front() == '+')) {

@@ -46,6 +46,8 @@ class IniFile {
   // The keys of `section` with their values, in key order (upper-cased keys); empty when the
   // section is missing.
   std::vector<std::pair<std::string, std::string>> ReadSection(std::string_view section) const;
+  // The names of the sections present, upper-cased, sorted.
+  std::vector<std::string> SectionNames() const;
 
  private:
   // Keyed by the upper-cased section name, then by the upper-cased key.

@@ -1,5 +1,6 @@
 #include "host/settings.h"
 
+#include "host/settings_keys.h"
 #include "host/string_lists.h"
 #include "platform/exception.h"
 #include "platform/socket.h"
@@ -12,6 +13,45 @@ constexpr char kVantry[] = "Vantry";
 constexpr char kMigration[] = "Migration";
 constexpr char kTls[] = "TLS";
 constexpr char kTransfer[] = "Transfer";
+constexpr char kMetrics[] = "Metrics";
+
+// The file's values, each key looked up in the table of known keys first, so the settings
+// check sees every key that is read.
+class Reader {
+ public:
+  explicit Reader(const IniFile& ini) : ini_(ini) {}
+  std::string Text(std::string_view section, std::string_view key, std::string_view def,
+                   SettingKind kind = SettingKind::kText) const {
+    SettingKeyOf(section, key, kind);
+    return ini_.ReadString(section, key, def);
+  }
+  int32_t Integer(std::string_view section, std::string_view key, int32_t def,
+                  SettingKind kind = SettingKind::kInteger) const {
+    SettingKeyOf(section, key, kind);
+    return ini_.ReadInteger(section, key, def);
+  }
+  bool Bool(std::string_view section, std::string_view key, bool def) const {
+    SettingKeyOf(section, key, SettingKind::kBoolean);
+    return ini_.ReadBool(section, key, def);
+  }
+  std::vector<std::string> List(std::string_view section, std::string_view key) const {
+    SettingKeyOf(section, key, SettingKind::kCommaList);
+    return ini_.ReadCommaList(section, key);
+  }
+  // A dotted IPv4 address, or `fallback` for anything else.
+  std::string Address(std::string_view section, const std::string& fallback) const {
+    std::string value = Text(section, "ListenAddress", "", SettingKind::kAddress);
+    return IsDottedIPv4(value) ? value : fallback;
+  }
+  // A port from 0 to 65535; 0 (off) for anything else.
+  int Port(std::string_view section) const {
+    int port = Integer(section, "Port", 0, SettingKind::kPort);
+    return port < 0 || port > 65535 ? 0 : port;
+  }
+
+ private:
+  const IniFile& ini_;
+};
 
 // An empty base stays empty, so the defaults become bare names ("DefaultBackup").
 std::string NormalizeBase(std::string base) {
@@ -25,65 +65,70 @@ TSettingsRead ParseSettings(const IniFile& ini, std::string_view executable_dir)
   TSettingsRead read;
   THostSettings& s = read.settings;
   const THostSettings defaults;  // the values a missing or unreadable key takes
+  const Reader r(ini);
   // The order is the one the settings have always been read in; OtherTargetServers must come
   // before MigrationTargetServer, whose default it supplies.
   const std::string base =
-      NormalizeBase(ini.ReadString(kVantry, "BaseDefaultDirectory", executable_dir));
-  s.DefaultBackupPath = ini.ReadString(kVantry, "DefaultBackupPath", base + "DefaultBackup");
-  s.DefaultDatabasePath = ini.ReadString(kVantry, "DefaultDatabasePath", base + "DefaultDatabase");
-  s.AllowedBackups = ini.ReadInteger(kVantry, "AllowedBackups", defaults.AllowedBackups);
-  s.MaxBackupTimeMinutes = ini.ReadInteger(kVantry, "MaxBackupTimeMinutes", defaults.MaxBackupTimeMinutes);
-  read.other_target_servers = ini.ReadCommaList(kVantry, "OtherTargetServers");
+      NormalizeBase(r.Text(kVantry, "BaseDefaultDirectory", executable_dir));
+  s.DefaultBackupPath = r.Text(kVantry, "DefaultBackupPath", base + "DefaultBackup");
+  s.DefaultDatabasePath = r.Text(kVantry, "DefaultDatabasePath", base + "DefaultDatabase");
+  s.AllowedBackups = r.Integer(kVantry, "AllowedBackups", defaults.AllowedBackups);
+  s.MaxBackupTimeMinutes = r.Integer(kVantry, "MaxBackupTimeMinutes", defaults.MaxBackupTimeMinutes);
+  read.other_target_servers = r.List(kVantry, "OtherTargetServers");
   s.AlternateBackupPath =
-      ini.ReadString(kVantry, "AlternateBackupPath", base + "DefaultAlternateBackupPath");
+      r.Text(kVantry, "AlternateBackupPath", base + "DefaultAlternateBackupPath");
   s.AlternateRestorePath =
-      ini.ReadString(kVantry, "AlternateRestorePath", base + "DefaultAlternateRestorePath");
-  s.FBIsClassic = ini.ReadBool(kVantry, "FBIsClassic", defaults.FBIsClassic);
-  s.BackupPeriodStartHour = ini.ReadInteger(kVantry, "BackupPeriodStartHour", defaults.BackupPeriodStartHour);
-  s.BackupPeriodEndHour = ini.ReadInteger(kVantry, "BackupPeriodEndHour", defaults.BackupPeriodEndHour);
-  s.MigrationTargetServer = ini.ReadString(
+      r.Text(kVantry, "AlternateRestorePath", base + "DefaultAlternateRestorePath");
+  s.FBIsClassic = r.Bool(kVantry, "FBIsClassic", defaults.FBIsClassic);
+  s.BackupPeriodStartHour = r.Integer(kVantry, "BackupPeriodStartHour", defaults.BackupPeriodStartHour);
+  s.BackupPeriodEndHour = r.Integer(kVantry, "BackupPeriodEndHour", defaults.BackupPeriodEndHour);
+  s.MigrationTargetServer = r.Text(
       kMigration, "MigrationTargetServer",
       read.other_target_servers.empty() ? std::string() : read.other_target_servers.front());
-  s.MigrateAllDatabases = ini.ReadBool(kMigration, "MigrateAllDatabases", defaults.MigrateAllDatabases);
-  s.MigrateUsingClone = ini.ReadBool(kMigration, "MigrateUsingClone", defaults.MigrateUsingClone);
-  s.DefaultDeleteStrategy = UpperCase(ini.ReadString(kVantry, "DefaultDeleteStrategy", defaults.DefaultDeleteStrategy));
-  s.RestrictTargets = ini.ReadBool(kVantry, "RestrictTargets", defaults.RestrictTargets);
-  s.FastTransfer = ini.ReadBool(kTransfer, "FastTransfer", defaults.FastTransfer);
+  s.MigrateAllDatabases = r.Bool(kMigration, "MigrateAllDatabases", defaults.MigrateAllDatabases);
+  s.MigrateUsingClone = r.Bool(kMigration, "MigrateUsingClone", defaults.MigrateUsingClone);
+  s.DefaultDeleteStrategy = UpperCase(
+      r.Text(kVantry, "DefaultDeleteStrategy", defaults.DefaultDeleteStrategy, SettingKind::kStrategy));
+  s.RestrictTargets = r.Bool(kVantry, "RestrictTargets", defaults.RestrictTargets);
+  s.FastTransfer = r.Bool(kTransfer, "FastTransfer", defaults.FastTransfer);
   s.TransferRateLimitKiB =
-      ini.ReadInteger(kTransfer, "TransferRateLimitKiB", defaults.TransferRateLimitKiB);
+      r.Integer(kTransfer, "TransferRateLimitKiB", defaults.TransferRateLimitKiB);
   s.ServiceRateLimitKiB =
-      ini.ReadInteger(kTransfer, "ServiceRateLimitKiB", defaults.ServiceRateLimitKiB);
-  s.AbandonedWorkDays = ini.ReadInteger(kTransfer, "AbandonedWorkDays", defaults.AbandonedWorkDays);
+      r.Integer(kTransfer, "ServiceRateLimitKiB", defaults.ServiceRateLimitKiB);
+  s.AbandonedWorkDays = r.Integer(kTransfer, "AbandonedWorkDays", defaults.AbandonedWorkDays);
   return read;
 }
 
 TServerSettings ParseServerSettings(const IniFile& ini, std::string_view home_dir) {
   TServerSettings s;
-  auto address = [&](std::string_view section, const std::string& fallback) {
-    std::string value = ini.ReadString(section, "ListenAddress", "");
-    return IsDottedIPv4(value) ? value : fallback;
-  };
+  const Reader r(ini);
   auto file = [&](std::string_view key) {
-    std::string value = ini.ReadString(kTls, key, "");
+    std::string value = r.Text(kTls, key, "");
     if (value.empty() || value.starts_with('/')) return value;
     return std::string(home_dir) + "/" + value;
   };
-  s.listen_address = address(kVantry, s.listen_address);
-  s.tls_port = ini.ReadInteger(kTls, "Port", 0);
-  if (s.tls_port < 0 || s.tls_port > 65535) s.tls_port = 0;
-  s.tls_listen_address = address(kTls, s.tls_listen_address);
+  s.listen_address = r.Address(kVantry, s.listen_address);
+  s.tls_port = r.Port(kTls);
+  s.tls_listen_address = r.Address(kTls, s.tls_listen_address);
   s.tls.certificate_file = file("CertificateFile");
   s.tls.key_file = file("KeyFile");
   s.tls.ca_file = file("ClientCAFile");
-  s.tls.allowed_peer_names = ini.ReadCommaList(kTls, "AllowedClientNames");
-  s.tls.allow_tls12 = ini.ReadString(kTls, "MinVersion", "1.3") == "1.2";
+  s.tls.allowed_peer_names = r.List(kTls, "AllowedClientNames");
+  s.tls.allow_tls12 = r.Text(kTls, "MinVersion", "1.3", SettingKind::kTlsVersion) == "1.2";
+  s.metrics_port = r.Port(kMetrics);
+  s.metrics_listen_address = r.Address(kMetrics, s.metrics_listen_address);
+  s.metrics_databases = r.List(kMetrics, "Databases");
   return s;
+}
+
+bool IsDriveLetterKey(std::string_view key) {
+  return key.size() == 1 && key[0] >= 'A' && key[0] <= 'Z';
 }
 
 DriveMap::Roots ParseDriveRoots(const IniFile& ini) {
   DriveMap::Roots roots;
-  for (const auto& [key, value] : ini.ReadSection("Drives")) {
-    bool letter = key.size() == 1 && key[0] >= 'A' && key[0] <= 'Z';
+  for (const auto& [key, value] : ini.ReadSection(kDrivesSection)) {
+    bool letter = IsDriveLetterKey(key);
     // An empty value unmaps the letter ("Z=" takes away the default Z: = /).
     if (letter && (value.empty() || value.starts_with('/'))) roots[key[0]] = value;
   }

@@ -27,6 +27,11 @@ struct TServerSettings {
   // [TLS] CertificateFile, KeyFile, ClientCAFile (host paths, relative ones under the home
   // directory), AllowedClientNames (comma list) and MinVersion (1.2 or 1.3).
   TlsConfig tls;
+  int metrics_port = 0;  // [Metrics] Port; 0: no metrics listener
+  std::string metrics_listen_address = "127.0.0.1";  // [Metrics] ListenAddress
+  // [Metrics] Databases: database file names whose newest backup the metrics report from the
+  // start, beside those that callers name.
+  std::vector<std::string> metrics_databases;
 
   bool HasCertificate() const { return !tls.certificate_file.empty(); }
 };
@@ -49,6 +54,9 @@ TServerSettings ParseServerSettings(const IniFile& ini, std::string_view home_di
 // leaves the letter unmapped (for Z, which is / otherwise). Keys that are not one letter and
 // other values that are not absolute host paths are ignored.
 DriveMap::Roots ParseDriveRoots(const IniFile& ini);
+// Whether a key of the "Drives" section names a drive letter (upper-cased, as the file's keys
+// are kept).
+bool IsDriveLetterKey(std::string_view key);
 
 // One line naming every setting and its value, for diagnostics.
 std::string DescribeSettings(const TSettingsRead& read);

@@ -11,7 +11,10 @@
 // a re-entrant mutex, for its whole duration; nothing that refers into host state leaves the lock.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -19,10 +22,12 @@
 #include <vector>
 
 #include "host/backup_permissions.h"
+#include "host/call_metrics.h"
 #include "host/settings.h"
 #include "host/string_lists.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
+#include "platform/http_server.h"
 #include "platform/paths.h"
 #include "platform/service_host.h"
 #include "remoting/frame_format.h"
@@ -49,6 +54,12 @@ struct THostOptions {
   // The TLS listener's port in place of [TLS] Port, which then need not be set (0: any free
   // port, ROTLSServer().GetPort() tells which); nothing: as the file says.
   std::optional<int> tls_port = {};
+  // Where the warnings of the settings check and of refused callers go; empty: the system log
+  // and stderr (WriteEventLogWarning), behind "warning: ".
+  std::function<void(const std::string&)> warn = {};
+  // The metrics listener's port in place of [Metrics] Port (0: any free port,
+  // MetricsPort() tells which); nothing: as the file says.
+  std::optional<int> metrics_port = {};
 };
 
 class TWindowsService : public IVantryHost {
@@ -86,12 +97,17 @@ class TWindowsService : public IVantryHost {
   // "#" removed. Throws EFOpenError "Cannot open file "%s". %s" when the file exists but cannot
   // be read; the list is then empty and every caller is admitted.
   void LoadAllowedSourceIPs();
+  // The settings check (host/settings_check.h) over the files as the last ReadSettings and
+  // LoadAllowedSourceIPs read them: one warning line per finding. ServiceStart and
+  // ServiceContinue write them after reading.
+  std::vector<std::string> CheckConfiguration();
   // True when the allow-list holds at least one entry.
   bool IsSourceIPCheckActive() const;
   // True when `address` (dotted text) is not in the allow-list.
   bool IsSourceIPRefused(const std::string& address) const;
   // The server's connect hook: closes a new connection from a caller outside an active
-  // allow-list before anything is read from it. Each test takes the host lock on its own.
+  // allow-list before anything is read from it, with one warning per address and minute. Each
+  // test takes the host lock on its own.
   void ROServerInternalServerConnect(TROTCPConnection& connection);
   // The TLS listener's connect hook: the same admission, then the TLS handshake with the
   // certificates and allowed names in effect (ETlsError closes the connection unserved).
@@ -116,6 +132,7 @@ class TWindowsService : public IVantryHost {
   bool RequestManualBackupPermission(const std::string& backup_file_name) override;
   bool BackupPermissionGranted(int32_t& granted, int32_t& max_limit) override;
   bool RequestBackupPermissionCompleted(const std::string& backup_file_name) override;
+  void CountActivity(THostActivity activity, int64_t amount) override;
   // Whether the hour of the clock's local time lies in the backup period of the settings.
   bool IsInBackupPeriod() const;
   // The executable's directory as callers see it: the home directory in Windows form, ending
@@ -128,6 +145,12 @@ class TWindowsService : public IVantryHost {
   // One diagnostic line: instance GUID, the server's port (the one bound, while active) and
   // every setting.
   std::string DescribeState() const;
+
+  // The monitoring endpoint's answers: "/metrics" in the Prometheus text format, "/healthz"
+  // 200 while the service runs with its settings read, 503 with the reason otherwise.
+  HttpResponse AnswerMonitoring(const std::string& path);
+  // The port the metrics listener is bound to; 0 while there is none.
+  int MetricsPort() const;
 
   // The host lock (re-entrant), for tests that check what runs under it.
   std::recursive_mutex& HostLock() const { return lock_; }
@@ -154,6 +177,11 @@ class TWindowsService : public IVantryHost {
   // The expiry pass of the backup-permission registry, run by timCleanUpTimer: removes every
   // permission older than MaxBackupTimeMinutes whole minutes.
   void ExpireBackupPermissions();
+  void Warn(const std::string& text) const;
+  // Writes the settings check's warnings.
+  void ReportConfiguration();
+  // One warning for a refused caller, unless `address` had one within the last minute.
+  void NoteRefusedCaller(const std::string& address);
 
   const THostOptions options_;
   DriveMap& drives_;
@@ -173,6 +201,26 @@ class TWindowsService : public IVantryHost {
   std::shared_ptr<const TlsContext> tls_client_context_;  // guarded by lock_
   std::string instance_guid_;                      // guarded by lock_
   std::string executable_dir_;                     // guarded by lock_
+  IniFile ini_read_;  // "Vantry.ini" as last read, for the settings check; guarded by lock_
+  std::optional<std::string> allow_list_read_;  // likewise "AllowedSourceIPs.txt"
+  // When each refused address was last reported (local time); refusals only, so the lock
+  // costs admitted callers nothing.
+  std::mutex refused_lock_;
+  std::map<std::string, double> refused_reported_;  // guarded by refused_lock_
+
+  // Counted on the connection threads without a lock.
+  TCallMetrics calls_;
+  std::atomic<uint64_t> connections_accepted_{0};
+  std::atomic<uint64_t> connections_refused_{0};
+  std::atomic<uint64_t> tls_handshake_failures_{0};
+  std::atomic<uint64_t> permissions_expired_{0};
+  std::atomic<uint64_t> backup_bytes_received_{0};
+  std::atomic<uint64_t> backup_bytes_sent_{0};
+  std::atomic<uint64_t> bytes_archived_{0};
+  std::atomic<bool> paused_{false};
+  std::atomic<bool> settings_read_{false};
+  // The monitoring listener: on from a start to a stop when a metrics port is set.
+  std::unique_ptr<HttpServer> metrics_server_;
 
   // The host's own view of the file system, for its own files when the callers' map does not
   // reach the home directory.

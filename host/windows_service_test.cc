@@ -6,7 +6,11 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <map>
+#include <set>
+#include <sstream>
 
+#include "host/testing/exposition.h"
 #include "platform/exception.h"
 #include "platform/identity.h"
 #include "platform/socket.h"
@@ -48,7 +52,29 @@ class WindowsServiceTest : public ::testing::Test {
   WindowsServiceTest()
       : file_system_(drives_),
         clock_(45000.5),
-        host_(THostOptions{home_.path(), 0, "127.0.0.1"}, drives_, file_system_, clock_) {}
+        host_(CapturingWarnings(THostOptions{home_.path(), 0, "127.0.0.1"}), drives_,
+              file_system_, clock_) {}
+
+  THostOptions CapturingWarnings(THostOptions options) {
+    options.warn = [this](const std::string& text) {
+      std::lock_guard<std::mutex> lock(warnings_lock_);
+      warnings_.push_back(text);
+    };
+    return options;
+  }
+  std::vector<std::string> Warnings() {
+    std::lock_guard<std::mutex> lock(warnings_lock_);
+    return warnings_;
+  }
+  // Connects from `address` and waits until the host closes the connection unanswered.
+  void ConnectRefused(const char* address) {
+    Socket refused = Socket::Create();
+    refused.Bind(address, 0);
+    refused.Connect("127.0.0.1", host_.ROServer().GetPort());
+    ASSERT_TRUE(refused.WaitReadable(10000));
+    char byte;
+    EXPECT_EQ(refused.Receive(&byte, 1), 0u);  // an orderly close, nothing sent
+  }
 
   // The home directory as callers see it: "Z:\tmp\vantry-XXXXXX\".
   std::string ExecutableDir() const {
@@ -95,6 +121,8 @@ class WindowsServiceTest : public ::testing::Test {
   DriveMap drives_;
   LockCheckingFileSystem file_system_;
   FixedClock clock_;
+  std::mutex warnings_lock_;
+  std::vector<std::string> warnings_;  // guarded by warnings_lock_
   TWindowsService host_;
 };
 
@@ -340,17 +368,129 @@ TEST_F(WindowsServiceTest, ConnectHookClosesRefusedCallersBeforeReadingAByte) {
   host_.ServiceStart();
   EXPECT_EQ(Exchange("12345"), "PROBEDOK");
 
-  Socket refused = Socket::Create();
-  refused.Bind("127.0.0.2", 0);
-  refused.Connect("127.0.0.1", host_.ROServer().GetPort());
-  ASSERT_TRUE(refused.WaitReadable(10000));
-  char byte;
-  EXPECT_EQ(refused.Receive(&byte, 1), 0u);  // an orderly close, nothing sent
+  ConnectRefused("127.0.0.2");
 
   WriteAllowList("127.0.0.2\n");
   host_.ServiceContinue();
   // Closed in order, or reset when the request was still unread: no answer either way.
   EXPECT_THROW(Exchange("12345"), ENetError);
+}
+
+TEST_F(WindowsServiceTest, ARefusedCallerIsReportedOncePerAddressAndMinute) {
+  WriteAllowList("127.0.0.1\n");
+  host_.ServiceStart();
+  ConnectRefused("127.0.0.2");
+  ConnectRefused("127.0.0.2");
+  ConnectRefused("127.0.0.3");
+  clock_.Set(45000.5 + 59.0 / 86400);
+  ConnectRefused("127.0.0.2");
+  clock_.Set(45000.5 + 61.0 / 86400);
+  ConnectRefused("127.0.0.2");
+  EXPECT_THAT(Warnings(),
+              ElementsAre("refused a caller from 127.0.0.2: not in AllowedSourceIPs.txt",
+                          "refused a caller from 127.0.0.3: not in AllowedSourceIPs.txt",
+                          "refused a caller from 127.0.0.2: not in AllowedSourceIPs.txt"));
+}
+
+TEST_F(WindowsServiceTest, StartAndContinueWarnAboutWhatTheSettingsCheckFinds) {
+  WriteIni("[Vantry]\nAllowedBackups=two\nDefaultDeleteStrategy=sometimes\n");
+  host_.ServiceStart();
+  // The values are still the ones the service has always taken for such a file.
+  EXPECT_EQ(host_.GetSettings().AllowedBackups, 1);
+  EXPECT_EQ(host_.GetSettings().DefaultDeleteStrategy, "SOMETIMES");
+  EXPECT_EQ(Warnings().size(), 2u);
+  WriteIni("[Vantry]\nAllowedBackups=2\n");
+  WriteAllowList("127.0.0.0/8\n");
+  host_.ServiceContinue();
+  EXPECT_THAT(Warnings(), ElementsAre(testing::_, testing::_, testing::HasSubstr("127.0.0.0/8")));
+}
+
+using testing_exposition::Exposition;
+using testing_exposition::ParseExposition;
+
+struct HttpAnswer {
+  int status = 0;
+  std::string body;
+};
+
+// One GET over a fresh connection, read to the server's close.
+HttpAnswer HttpGet(int port, const std::string& path) {
+  Socket socket = Socket::Create();
+  socket.Connect("127.0.0.1", port);
+  std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+  for (size_t sent = 0; sent < request.size();) {
+    sent += socket.Send(request.data() + sent, request.size() - sent);
+  }
+  std::string reply;
+  char buffer[4096];
+  while (size_t n = socket.Receive(buffer, sizeof buffer)) reply.append(buffer, n);
+  HttpAnswer answer;
+  if (reply.size() > 12) answer.status = std::stoi(reply.substr(9, 3));
+  size_t body = reply.find("\r\n\r\n");
+  if (body != std::string::npos) answer.body = reply.substr(body + 4);
+  return answer;
+}
+
+class MetricsTest : public WindowsServiceTest {
+ protected:
+  MetricsTest()
+      : metrics_host_(Options(), drives_, file_system_, clock_) {}
+  THostOptions Options() {
+    THostOptions options = CapturingWarnings(THostOptions{home_.path(), 0, "127.0.0.1"});
+    options.metrics_port = 0;
+    return options;
+  }
+  int Port() { return metrics_host_.MetricsPort(); }
+  TWindowsService metrics_host_;
+};
+
+TEST_F(MetricsTest, MetricsParseBackAndCountersOnlyGrow) {
+  WriteAllowList("127.0.0.1\n");
+  metrics_host_.ServiceStart();
+  ASSERT_GT(Port(), 0);
+  HttpAnswer first = HttpGet(Port(), "/metrics");
+  EXPECT_EQ(first.status, 200);
+  Exposition before = ParseExposition(first.body);
+  EXPECT_EQ(before.samples["vantry_up"], 1);
+  EXPECT_GT(before.samples["process_threads"], 1);
+  EXPECT_GT(before.samples["process_resident_memory_bytes"], 0);
+  EXPECT_EQ(before.samples["vantry_backup_permissions_limit"], 1);
+
+  Socket refused = Socket::Create();
+  refused.Bind("127.0.0.2", 0);
+  refused.Connect("127.0.0.1", metrics_host_.ROServer().GetPort());
+  ASSERT_TRUE(refused.WaitReadable(10000));
+  char byte;
+  EXPECT_EQ(refused.Receive(&byte, 1), 0u);
+  metrics_host_.RequestManualBackupPermission("db.fbk");
+
+  Exposition after = ParseExposition(HttpGet(Port(), "/metrics").body);
+  EXPECT_EQ(after.samples["vantry_connections_refused_total"],
+            before.samples["vantry_connections_refused_total"] + 1);
+  EXPECT_EQ(after.samples["vantry_backup_permissions_in_use"], 1);
+  for (const auto& [sample, value] : before.samples) {
+    std::string family = sample.substr(0, sample.find('{'));
+    if (after.types[family] == "counter") EXPECT_GE(after.samples[sample], value) << sample;
+  }
+  EXPECT_EQ(HttpGet(Port(), "/nothing").status, 404);
+}
+
+TEST_F(MetricsTest, HealthzAnswers503WhilePausedAnd200AfterContinue) {
+  metrics_host_.ServiceStart();
+  EXPECT_EQ(HttpGet(Port(), "/healthz").status, 200);
+  metrics_host_.ServicePause();
+  HttpAnswer paused = HttpGet(Port(), "/healthz");
+  EXPECT_EQ(paused.status, 503);
+  EXPECT_EQ(paused.body, "paused: backup permissions do not expire\n");
+  metrics_host_.ServiceContinue();
+  EXPECT_EQ(HttpGet(Port(), "/healthz").status, 200);
+  metrics_host_.ServiceStop();
+  EXPECT_EQ(Port(), 0);  // the listener goes with the service
+}
+
+TEST_F(WindowsServiceTest, WithoutAMetricsPortNothingMoreListens) {
+  host_.ServiceStart();
+  EXPECT_EQ(host_.MetricsPort(), 0);
 }
 
 }  // namespace

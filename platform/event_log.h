@@ -13,6 +13,10 @@ namespace vantry {
 // Writes `text` as an error entry of `source` to syslog and, followed by a newline, to stderr.
 void WriteEventLogError(const std::string& source, const std::string& text);
 
+// Writes `text` as a warning entry of `source` to syslog and, followed by a newline, to stderr:
+// for what the operator should mend but the service runs with (a setting it cannot read).
+void WriteEventLogWarning(const std::string& source, const std::string& text);
+
 // Writes `text` and a newline to stderr (unbuffered).
 void WriteDiagnosticLine(const std::string& text);
 

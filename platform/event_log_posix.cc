@@ -30,9 +30,7 @@ void WriteToStderr(const std::string& text) {
   }
 }
 
-}  // namespace
-
-void WriteEventLogError(const std::string& source, const std::string& text) {
+void WriteEventLog(int priority, const std::string& source, const std::string& text) {
   std::lock_guard<std::mutex> lock(LogMutex());
   // openlog keeps the ident pointer, so it must stay valid until the next openlog.
   static std::string ident;
@@ -40,8 +38,18 @@ void WriteEventLogError(const std::string& source, const std::string& text) {
     ident = source;
     ::openlog(ident.c_str(), LOG_PID, LOG_DAEMON);
   }
-  ::syslog(LOG_ERR, "%s", text.c_str());
+  ::syslog(priority, "%s", text.c_str());
   WriteToStderr(text);
+}
+
+}  // namespace
+
+void WriteEventLogError(const std::string& source, const std::string& text) {
+  WriteEventLog(LOG_ERR, source, text);
+}
+
+void WriteEventLogWarning(const std::string& source, const std::string& text) {
+  WriteEventLog(LOG_WARNING, source, text);
 }
 
 void WriteDiagnosticLine(const std::string& text) {

@@ -83,6 +83,9 @@ std::optional<std::string> HostToWindowsDirectory(const DriveMap& drives,
 // The absolute host path of the running executable (/proc/self/exe); empty on failure.
 std::string ExecutableHostPath();
 
+// True when `host_path` names an existing directory (a host path, not a Windows one).
+bool HostDirectoryExists(const std::string& host_path);
+
 // The process's current directory as a host path; empty on failure.
 std::string CurrentHostDirectory();
 

@@ -62,6 +62,11 @@ std::string HostTempDirectory() {
   return dir;
 }
 
+bool HostDirectoryExists(const std::string& host_path) {
+  struct stat st;
+  return ::stat(host_path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 std::string CurrentHostDirectory() {
   char buffer[PATH_MAX];
   if (::getcwd(buffer, sizeof(buffer)) == nullptr) return {};

@@ -114,6 +114,9 @@ std::optional<ServiceCommandLine> ParseServiceCommandLine(int argc, const char* 
       ->type_name("N");
   app.add_option("--unit-dir", o.unit_dir, "Where INSTALL and UNINSTALL put the systemd unit")
       ->type_name("DIR");
+  app.add_flag("--check-config", o.check_config,
+               "Check Vantry.ini and AllowedSourceIPs.txt in the home directory, print one line "
+               "per finding and end (exit code 1 when there is any)");
   app.add_flag("--verbose", o.verbose,
                "Print one diagnostic line per handled control request on stderr");
   // The build writes the manual page from the same table as --help.

@@ -46,6 +46,7 @@ struct ServiceOptions {
   std::string unit_dir = kDefaultUnitDirectory;
   bool verbose = false;           // one diagnostic line on stderr per handled control request
   bool home_given = false;        // --home was on the command line
+  bool check_config = false;      // --check-config: check the settings files and end
 };
 
 struct ServiceCommandLine {

@@ -1,5 +1,6 @@
 #include "remoting/dispatch.h"
 
+#include <chrono>
 #include <new>
 
 #include "platform/identity.h"
@@ -42,9 +43,10 @@ bool AnswerPoll(TROMessage& message, IROTransport& transport, TROBinaryMemoryStr
   return true;
 }
 
+// `operation` receives the name of the operation called, once the request has parsed as a call.
 bool ProcessRequest(TROMessage& message, IROTransport& transport, TROBinaryMemoryStream& request,
                     TROBinaryMemoryStream& response, bool serve_contract,
-                    TROResponseOptions& options) {
+                    TROResponseOptions& options, std::string& operation) {
   switch (request.Size()) {
     case kShortMetadataRequestSize:
       if (!serve_contract) {
@@ -71,6 +73,7 @@ bool ProcessRequest(TROMessage& message, IROTransport& transport, TROBinaryMemor
   switch (message.GetMessageKind()) {
     case TMessageKind::kRequest:
     case TMessageKind::kResponse:
+      operation = message.GetMessageName();
       return CallOperation(message, transport, response, options);
     case TMessageKind::kPoll:
       return AnswerPoll(message, transport, response);
@@ -109,14 +112,28 @@ bool TROMessageDispatcher::ProcessMessage(IROTransport& transport, TROBinaryMemo
   if (message_ == nullptr) throw EROException("Message is NIL");
   std::shared_ptr<TROMessage> clone = message_->Clone();
   options = 0;
+  const auto started = std::chrono::steady_clock::now();
+  std::string operation;
+  // Only requests that parsed as calls count; probes, metadata and polls do not.
+  auto record = [&](std::string_view outcome) {
+    if (!on_call || operation.empty()) return;
+    std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
+    on_call(TROCallRecord{operation, outcome, elapsed.count()});
+  };
   try {
-    return ProcessRequest(*clone, transport, request, response, serve_contract, options);
+    bool result =
+        ProcessRequest(*clone, transport, request, response, serve_contract, options, operation);
+    record("ok");
+    return result;
   } catch (const Exception& error) {
     WriteError(*clone, transport, response, error, options);
+    record(error.ClassName());
   } catch (const std::bad_alloc&) {
     WriteError(*clone, transport, response, Exception("Out of memory"), options);
+    record("Exception");
   } catch (const std::exception& error) {
     WriteError(*clone, transport, response, Exception(error.what()), options);
+    record("Exception");
   }
   return false;
 }

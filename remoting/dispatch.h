@@ -9,8 +9,10 @@
 // number of connection threads at once.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "remoting/binary_stream.h"
@@ -28,6 +30,14 @@ inline constexpr int64_t kShortMetadataRequestSize = 4;
 inline constexpr int64_t kProbeRequestSize = 5;
 inline constexpr char kProbeAnswer[] = "PROBEDOK";
 
+// What became of one call (a request that parsed and named an operation), for the operator's
+// counters.
+struct TROCallRecord {
+  std::string_view operation;  // the request's message name as the caller sent it
+  std::string_view outcome;    // "ok", or the class name of the error sent back
+  double seconds = 0;          // from parsing to the response written
+};
+
 class TROMessageDispatcher {
  public:
   TROMessageDispatcher(TROMessageDispatchers& collection, std::string name);
@@ -42,6 +52,9 @@ class TROMessageDispatcher {
   // "Dispatcher for %s already assigned" (with the message's component name) when another
   // dispatcher of the collection uses it.
   void SetMessage(TROMessage* message);
+  // Called on the connection thread after each call is answered; set before the server is
+  // switched on. Must not throw.
+  std::function<void(const TROCallRecord&)> on_call;
 
   // Answers the request in `request` (whole payload, position 0) into `response` at its
   // position. A request that parses is taken over by the call's message (`request` is left

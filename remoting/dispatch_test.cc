@@ -10,6 +10,7 @@
 namespace vantry {
 namespace {
 
+using testing::ElementsAre;
 using testing::HasSubstr;
 using testing::StartsWith;
 using testing::StrEq;
@@ -109,6 +110,21 @@ TEST_F(DispatchTest, CallIsAnsweredWithResponseAndEchoedClientId) {
                          LengthPrefixed("hello");
   EXPECT_EQ(expected, response);
   EXPECT_EQ(0, TTestService::live);
+}
+
+TEST_F(DispatchTest, EveryCallIsRecordedWithItsOutcomeAndNothingElseIs) {
+  std::vector<std::pair<std::string, std::string>> calls;
+  server_.Dispatchers()[0].on_call = [&](const TROCallRecord& call) {
+    EXPECT_GE(call.seconds, 0);
+    calls.emplace_back(call.operation, call.outcome);
+  };
+  Dispatch(RequestBytes("TestService", "Echo", {"x"}));
+  Dispatch(RequestBytes("TestService", "Unknown"));
+  Dispatch("12345");   // a probe
+  Dispatch("");        // metadata
+  Dispatch("PROBE!");  // does not parse
+  EXPECT_THAT(calls, ElementsAre(std::pair<std::string, std::string>("Echo", "ok"),
+                                 std::pair<std::string, std::string>("Unknown", "EROException")));
 }
 
 TEST_F(DispatchTest, EmptyClientIdIsReplaced) {

@@ -80,6 +80,7 @@ void TVantryService::ReceiveBackup(const std::string& file_name, int64_t total_f
     std::unique_ptr<File> part = OpenPart(file_system_, target, appending);
     size = part->Seek(0, SeekOrigin::kEnd) + data_chunk->Size();
     part->Write(data_chunk->Data(), data_chunk->Size());
+    host_.CountActivity(THostActivity::kBackupBytesReceived, data_chunk->Size());
     // A complete part reaches the disk before it takes the final name, so that a power failure
     // never leaves a final file whose content is not all there. Once per transfer, not per chunk.
     if (size == total_file_size) {

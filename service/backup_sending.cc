@@ -85,6 +85,7 @@ void TVantryService::SendBackup(const std::string& source_file_name,
   SendBackupChunks(*target, *source, target_file_name, 0, size, nullptr,
                    [&channel](bool another_follows) { channel.SetConnectAhead(another_follows); });
   source->Close();
+  host_.CountActivity(THostActivity::kBackupBytesSent, size);
 }
 
 }  // namespace vantry

@@ -85,6 +85,7 @@ TEST_F(ReceiveBackupTest, ChunksInOrderEndAsTheFileWithNoPartLeft) {
   EXPECT_TRUE(fs_.ReadFile(kFile) == content_);
   // The part reached the disk once, before it took the final name.
   EXPECT_EQ(1, faults_.Calls(FaultCall::kFileFlush));
+  EXPECT_EQ(host_.activity[THostActivity::kBackupBytesReceived], 2500000);
 }
 
 TEST_F(ReceiveBackupTest, SizesAroundOneChunk) {

@@ -32,6 +32,10 @@ void TVantryService::ArchiveFile(const std::string& file_name) {
     throw Exception(
         Format("File \"%s\" was not added to archive \"%s\": %s", file_name, archive_name, reason));
   }
+  // Counting never fails the call: a file that cannot be sized counts nothing.
+  if (std::optional<FileEntry> entry = file_system_.GetFileInfo(file_name)) {
+    host_.CountActivity(THostActivity::kBytesArchived, entry->size);
+  }
   file_system_.TryDeleteFile(file_name);
 }
 

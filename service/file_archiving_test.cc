@@ -50,6 +50,7 @@ TEST_F(FileArchivingTest, ReplacesTheFileByItsArchive) {
   EXPECT_THAT(Names("T:\\Backups\\*"), ElementsAre("db.zip"));
   EXPECT_EQ(Listing("Backups/db.zip"), "Backups/db.fbk");
   ExpectArchiveAccepted(Host("Backups/db.zip"));
+  EXPECT_EQ(host_.activity[THostActivity::kBytesArchived], 100000);
 }
 
 TEST_F(FileArchivingTest, ArchiveNamesReplaceOnlyARealExtension) {

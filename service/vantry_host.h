@@ -48,9 +48,18 @@ struct THostSettings {
   friend bool operator==(const THostSettings&, const THostSettings&) = default;
 };
 
+// What the operations tell the host they have done, for the operator's counters.
+enum class THostActivity {
+  kBackupBytesReceived,  // bytes of ReceiveBackup chunks appended to part files
+  kBackupBytesSent,      // bytes of a file SendBackup delivered to another instance
+  kBytesArchived,        // sizes of the files ArchiveFile replaced by an archive
+};
+
 class IVantryHost {
  public:
   virtual ~IVantryHost() = default;
+  // Adds `amount` to the counter of `activity`; safe from any thread, never blocks.
+  virtual void CountActivity(THostActivity /*activity*/, int64_t /*amount*/) {}
 
   // A copy of the settings in effect.
   virtual THostSettings GetSettings() const = 0;

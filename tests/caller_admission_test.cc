@@ -2,6 +2,7 @@
 // start and at continue, not in between), its answers to a probe and to a metadata request,
 // and its port being free again once it has stopped. Callers from 127.0.0.2 are made by binding
 // the client socket to that address.
+#include <algorithm>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -69,6 +70,10 @@ TEST_F(CallerAdmissionTest, OnlyListedAddressesAreServedAndChangesWaitForContinu
   WriteAllowList("127.0.0.2\n");
   EXPECT_EQ(ProbeFrom("127.0.0.2", service.port()), kClosed);
   service.Continue(SIGUSR2);
+  // Three refusals of one address within the minute: one warning.
+  EXPECT_EQ(std::count(service.warnings().begin(), service.warnings().end(),
+                       "refused a caller from 127.0.0.2: not in AllowedSourceIPs.txt"),
+            1);
   EXPECT_EQ(ProbeFrom("127.0.0.2", service.port()), "PROBEDOK");
   EXPECT_FALSE(CallFromLoopback(service.port()));
 

@@ -51,12 +51,18 @@ class RunningService {
   int tls_port() const { return tls_port_; }
   ServiceProcess& process() { return process_; }
 
-  // The next line on stderr; fails the test when none arrives.
+  // The next line on stderr but warnings, which are kept aside; fails the test when none
+  // arrives.
   std::string NextLine() {
-    std::optional<std::string> line = process_.ReadErrorLine(kLineTimeoutMs);
-    EXPECT_TRUE(line.has_value()) << "vantryd wrote no further line";
-    return line.value_or("");
+    for (;;) {
+      std::optional<std::string> line = process_.ReadErrorLine(kLineTimeoutMs);
+      EXPECT_TRUE(line.has_value()) << "vantryd wrote no further line";
+      if (!line || !line->starts_with("warning: ")) return line.value_or("");
+      warnings_.push_back(line->substr(9));
+    }
   }
+  // The warning lines NextLine passed over, without "warning: ".
+  const std::vector<std::string>& warnings() const { return warnings_; }
   // Sends a continue request (SIGUSR2 or SIGHUP) and waits until the service has handled it.
   void Continue(int signal_number) {
     process_.SendSignal(signal_number);
@@ -88,6 +94,7 @@ class RunningService {
   int port_ = 0;
   int tls_port_ = 0;
   bool stopped_ = false;
+  std::vector<std::string> warnings_;
 };
 
 // A remote caller of VantryService on 127.0.0.1:`port`. Needs the contract's registrations

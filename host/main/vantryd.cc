@@ -1,6 +1,7 @@
 // vantryd: the Vantry service program. Without switches it runs the service in the foreground,
 // as systemd starts it, answering remote calls of VantryService on --port (default 8090); "INSTALL"
 // and "UNINSTALL" register and remove the systemd unit.
+#include <cstdio>
 #include <memory>
 
 #include "host/package_unit.h"
@@ -33,6 +34,27 @@ ServiceHandlers HostHandlers(TWindowsService& host, bool verbose) {
       .pause = handler(&TWindowsService::ServicePause, "paused", true),
       .resume = handler(&TWindowsService::ServiceContinue, "running", true),
   };
+}
+
+// --check-config: the warnings a start would write, on stdout; 1 when there is any.
+int CheckConfig(const ServiceOptions& options) {
+  DriveMap drives;
+  PosixFileSystem file_system(drives);
+  SystemClock clock;
+  TWindowsService host(THostOptions{options.home_dir}, drives, file_system, clock);
+  std::vector<std::string> warnings;
+  try {
+    // Reading first: it installs the drive map through which the files are found, and fails
+    // as a start would on a file that cannot be read.
+    host.LoadAllowedSourceIPs();
+    host.ReadSettings();
+    warnings = host.CheckConfiguration();
+  } catch (const std::exception& e) {
+    warnings.push_back(Format("a start would fail: %s", e.what()));
+  }
+  for (const std::string& warning : warnings) std::printf("warning: %s\n", warning.c_str());
+  if (warnings.empty()) std::printf("%s: no warnings\n", options.home_dir.c_str());
+  return warnings.empty() ? 0 : 1;
 }
 
 int RunHost(const ServiceRegistration& registration, const ServiceOptions& options) {
@@ -77,6 +99,7 @@ int main(int argc, char** argv) {
     case ServiceCommandLine::Action::kRun:
       break;
   }
+  if (command->options.check_config) return vantry::CheckConfig(command->options);
   try {
     return vantry::RunHost(registration, command->options);
   } catch (const std::exception& e) {

@@ -4,6 +4,7 @@
 // Thread safety: set the fields before calls run; the permission calls lock.
 #pragma once
 
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -22,8 +23,13 @@ class FakeVantryHost : public IVantryHost {
   bool answer = true;                // the result of every permission request
   bool refuse_as_duplicate = false;  // when set, requests throw as a duplicate would
   std::vector<std::string> calls;    // "Request:name", "Manual:name", "Completed:name"
+  std::map<THostActivity, int64_t> activity;  // what CountActivity added up
 
   THostSettings GetSettings() const override { return settings; }
+  void CountActivity(THostActivity kind, int64_t amount) override {
+    std::lock_guard lock(mutex_);
+    activity[kind] += amount;
+  }
   void GetOtherTargetServers(std::vector<std::string>& servers) const override {
     servers = other_target_servers;
   }
