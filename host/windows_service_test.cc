@@ -470,7 +470,9 @@ TEST_F(MetricsTest, MetricsParseBackAndCountersOnlyGrow) {
   EXPECT_EQ(after.samples["vantry_backup_permissions_in_use"], 1);
   for (const auto& [sample, value] : before.samples) {
     std::string family = sample.substr(0, sample.find('{'));
-    if (after.types[family] == "counter") EXPECT_GE(after.samples[sample], value) << sample;
+    if (after.types[family] == "counter") {
+      EXPECT_GE(after.samples[sample], value) << sample;
+    }
   }
   EXPECT_EQ(HttpGet(Port(), "/nothing").status, 404);
 }
