@@ -8,6 +8,7 @@
 // stateless. A fake clock's thread safety is its own business.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 
@@ -60,15 +61,15 @@ class SystemClock : public Clock {
   TDateTime Now() const override;
 };
 
-// A clock that says what it was told; for tests.
+// A clock that says what it was told; for tests. A test may set it while server threads read it.
 class FixedClock : public Clock {
  public:
   explicit FixedClock(TDateTime now) : now_(now) {}
-  TDateTime Now() const override { return now_; }
-  void Set(TDateTime now) { now_ = now; }
+  TDateTime Now() const override { return now_.load(std::memory_order_relaxed); }
+  void Set(TDateTime now) { now_.store(now, std::memory_order_relaxed); }
 
  private:
-  TDateTime now_;
+  std::atomic<TDateTime> now_;
 };
 
 }  // namespace vantry
