@@ -37,16 +37,12 @@ fi
 work=$(mktemp -d /dev/shm/vantry-fast-bench-XXXXXX)
 pids=()
 cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
+  stop_and_remove
   bash "$link_sh" down >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-free_port() {
-  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
 
 # in_a/in_b COMMAND...: runs COMMAND at the sending or the receiving end (a namespace of the
 # delay line, or here on loopback); host_b is the receiver's address.

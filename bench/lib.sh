@@ -19,3 +19,16 @@ start_vantryd() {
   cat "$home/vantryd.log" >&2
   exit 1
 }
+
+# free_port: prints a TCP port of 127.0.0.1 that is free now.
+free_port() {
+  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+# stop_and_remove [DIR...]: kills every process in the array `pids` and waits for them, then
+# removes the directories; the exit trap of the scripts that start instances.
+stop_and_remove() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$@"
+}

@@ -19,14 +19,9 @@ interval=${SCRAPE_INTERVAL:-0.1}
 
 work=$(mktemp -d /tmp/vantry-metrics-scrape-XXXXXX)
 pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap 'stop_and_remove "$work"' EXIT
 
-metrics_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+metrics_port=$(free_port)
 mkdir -p "$work/home" "$work/data"
 printf '[Drives]\r\nD=%s\r\n[Metrics]\r\nPort=%s\r\n' "$work/data" "$metrics_port" \
   >"$work/home/Vantry.ini"

@@ -21,12 +21,7 @@ threads=${THREADS:-16}
 
 work=$(mktemp -d /tmp/vantry-small-calls-XXXXXX)
 pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap 'stop_and_remove "$work"' EXIT
 
 cc -O2 -pthread -o "$work/plain_server" "$root/bench/plain_server.c"
 : >"$work/plain.out"

@@ -33,12 +33,7 @@ work_shm=$(mktemp -d /dev/shm/vantry-bench-XXXXXX)
 mkdir -p "$disk_base"
 work_disk=$(mktemp -d "$disk_base/vantry-bench-XXXXXX")
 pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work_shm" "$work_disk"
-}
-trap cleanup EXIT
+trap 'stop_and_remove "$work_shm" "$work_disk"' EXIT
 
 # start_instance NAME: vantryd with D: -> $work_shm, E: -> $work_disk; sets PORT_<NAME>, PID_<NAME>.
 start_instance() {
@@ -77,7 +72,7 @@ push_vantry() {
 push_socat() {
   settle "$2"
   local port start end
-  port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  port=$(free_port)
   socat -u -b 1048576 "TCP-LISTEN:$port,bind=127.0.0.1,reuseaddr" "OPEN:$2,creat,trunc" &
   local listener=$!
   for _ in $(seq 100); do ss -ltn "sport = :$port" | grep -q LISTEN && break; sleep 0.02; done
