@@ -19,12 +19,16 @@ class RateLimiter {
   RateLimiter(const RateLimiter&) = delete;
   RateLimiter& operator=(const RateLimiter&) = delete;
 
+  using Clock = std::chrono::steady_clock;
+
   void SetRate(int64_t bytes_per_second);
   // Returns when `bytes` may go.
   void Acquire(int64_t bytes);
+  // Books `bytes` at `now` and returns when they may go (`now` itself without a cap): what
+  // Acquire waits for.
+  Clock::time_point Book(int64_t bytes, Clock::time_point now);
 
  private:
-  using Clock = std::chrono::steady_clock;
   std::mutex mutex_;
   int64_t rate_;                // guarded by mutex_
   Clock::time_point next_{};    // guarded by mutex_: when the booked bytes have gone
